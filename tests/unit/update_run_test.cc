@@ -1,0 +1,172 @@
+#include "update/update_run.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "console/messages.h"
+#include "fake_platform.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string kAppData = "C:\\Users\\u\\AppData\\Roaming";
+const std::string kInstall = kAppData + "\\tavlmr";
+const std::string kResources = kInstall + "\\resources";
+const std::string kProgram = kInstall + "\\Velmora.exe";
+const std::string kPackage = kResources + "\\app.asar";
+const std::string kBackup = kResources + "\\app.bak";
+const std::string kDownload = kResources + "\\app.tmp";
+const std::string kNone = "<none>";
+
+std::string Line(const char* message) { return std::string(message) + "\n"; }
+
+struct Files {
+  std::string package = kNone;
+  std::string backup = kNone;
+  std::string download = kNone;
+};
+
+struct RunCase {
+  const char* name;
+  Files before;
+  bool packageHeld = false;
+  bool downloadHeld = false;
+  bool programInstalled = true;
+  std::int32_t downloadResult = 0;
+  std::deque<fake::Lookup> lookups;
+  // Expected:
+  std::string output;
+  int exitStatus;
+  Files after;
+  bool started;
+};
+
+void Install(const RunCase& c) {
+  fake::Reset();
+  auto& state = fake::State();
+  state.AddFolder(kAppData);
+  state.AddFolder(kInstall);
+  state.AddFolder(kResources);
+  if (c.programInstalled) state.AddFile(kProgram, "program");
+  if (c.before.package != kNone) state.AddFile(kPackage, c.before.package, c.packageHeld);
+  if (c.before.backup != kNone) state.AddFile(kBackup, c.before.backup);
+  if (c.before.download != kNone) state.AddFile(kDownload, c.before.download, c.downloadHeld);
+  state.downloadResult = c.downloadResult;
+  state.lookups = c.lookups;
+}
+
+bool Called(const std::string& call) {
+  const auto& calls = fake::State().calls;
+  return std::find(calls.begin(), calls.end(), call) != calls.end();
+}
+
+TEST(UpdateRun, EachEndOfTheRunWithItsLinesExitStatusAndFiles) {
+  const std::string closing = Line(MsgClosing), downloading = Line(MsgDownloading), starting = Line(MsgStarting);
+  const RunCase cases[] = {
+      {"done, replacing a package and its backup, over a stale download file",
+       {"old", "older", "stale"}, false, false, true, 0, {},
+       closing + downloading + starting + Line(MsgDone), kExitDone,
+       {"new package", "old", kNone}, true},
+      {"done, no package yet: the old backup is left alone",
+       {kNone, "older", kNone}, false, false, true, 0, {},
+       closing + downloading + starting + Line(MsgDone), kExitDone,
+       {"new package", "older", kNone}, true},
+      {"download failed: nothing else is touched",
+       {"old", "older", kNone}, false, false, true, -2145844844, {},
+       closing + downloading + MsgDownloadFailed + "-2145844844\n", kExitFailed,
+       {"old", "older", kNone}, false},
+      {"replacement failed: the package is held and can't become the backup",
+       {"old", "older", kNone}, true, false, true, 0, {},
+       closing + downloading + Line(MsgReplaceFailed), kExitFailed,
+       {"old", kNone, "new package"}, false},
+      {"replacement failed after the package became the backup: it is moved back",
+       {"old", "older", "stale"}, false, true, true, 0, {},
+       closing + downloading + Line(MsgReplaceFailed), kExitFailed,
+       {"old", kNone, "new package"}, false},
+      {"replacement failed with no package: the backup is untouched",
+       {kNone, "older", "stale"}, false, true, true, 0, {},
+       closing + downloading + Line(MsgReplaceFailed), kExitFailed,
+       {kNone, "older", "new package"}, false},
+      {"start failed: the program is missing",
+       {"old", kNone, kNone}, false, false, false, 0, {},
+       closing + downloading + starting + MsgStartFailed + "2\n", kExitFailed,
+       {"new package", "old", kNone}, false},
+      {"AppData folder unresolved: nothing is touched",
+       {"old", "older", kNone}, false, false, true, 0, {{static_cast<std::int32_t>(0x80070005u), ""}},
+       std::string(MsgAppDataNotFound) + "-2147024891\n", kExitFailed,
+       {"old", "older", kNone}, false},
+      {"AppData lookup succeeds with an empty folder",
+       {"old", "older", kNone}, false, false, true, 0, {{0, ""}},
+       std::string(MsgAppDataNotFound) + "0\n", kExitFailed,
+       {"old", "older", kNone}, false},
+  };
+
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Install(c);
+    std::ostringstream out;
+    EXPECT_EQ(RunUpdate(out), c.exitStatus);
+    EXPECT_EQ(out.str(), c.output);
+
+    auto& state = fake::State();
+    EXPECT_EQ(state.Content(kPackage), c.after.package);
+    EXPECT_EQ(state.Content(kBackup), c.after.backup);
+    EXPECT_EQ(state.Content(kDownload), c.after.download);
+    const bool startAttempted = c.output.find(MsgStarting) != std::string::npos;
+    EXPECT_EQ(Called("CreateProcessA " + kProgram), startAttempted);
+    EXPECT_TRUE(state.openHandles.empty()) << "a handle was left open";
+    if (c.started) {
+      const std::vector<std::string> tail(state.calls.end() - 2, state.calls.end());
+      EXPECT_EQ(tail, (std::vector<std::string>{"CloseHandle " + std::to_string(state.startedProcess),
+                                                "CloseHandle " + std::to_string(state.startedThread)}));
+    }
+    if (c.downloadResult < 0 || !c.lookups.empty()) {
+      // Nothing may be moved, deleted or started after the run has failed.
+      for (const auto& call : state.calls) {
+        EXPECT_EQ(call.rfind("MoveFileA", 0), std::string::npos) << call;
+        EXPECT_EQ(call.rfind("DeleteFileA", 0), std::string::npos) << call;
+      }
+    }
+    if (!c.lookups.empty()) {
+      EXPECT_EQ(state.calls, std::vector<std::string>{"SHGetFolderPathA"});
+    }
+
+    // The same run with standard output failing ends the same way.
+    Install(c);
+    FailingBuffer failing;
+    std::ostream broken(&failing);
+    EXPECT_EQ(RunUpdate(broken), c.exitStatus);
+    EXPECT_TRUE(broken.bad());
+    EXPECT_EQ(state.Content(kPackage), c.after.package);
+    EXPECT_EQ(state.Content(kBackup), c.after.backup);
+    EXPECT_EQ(state.Content(kDownload), c.after.download);
+  }
+}
+
+TEST(UpdateRun, DownloadsThePackageUrlIntoTheDownloadFile) {
+  Install({"plain", {"old", kNone, kNone}});
+  std::ostringstream out;
+  RunUpdate(out);
+  EXPECT_TRUE(Called("URLDownloadToFileA http://" UPDATE_HOST "/update/app.asar -> " + kDownload));
+}
+
+TEST(UpdateRun, TheStartErrorIsReadStraightAfterTheFailedStart) {
+  // The fake overwrites the last error on every call, so a code read after
+  // anything else would come out as that call's.
+  Install({"no program", {"old", kNone, kNone}, false, false, false});
+  std::ostringstream out;
+  RunUpdate(out);
+  const auto& calls = fake::State().calls;
+  const auto start = std::find(calls.begin(), calls.end(), "CreateProcessA " + kProgram);
+  ASSERT_NE(start, calls.end());
+  ASSERT_NE(start + 1, calls.end());
+  EXPECT_EQ(*(start + 1), "GetLastError");
+
+}
+
+}  // namespace
