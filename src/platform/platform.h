@@ -35,10 +35,10 @@ bool DeleteFileA(const std::string& path);
 // Renames without replacing: fails when `to` already exists.
 bool MoveFileA(const std::string& from, const std::string& to);
 
-// URLDownloadToFileA for `url` into `file`. Returns a negative HRESULT unless
+// URLDownloadToFileA for `url` (a literal of the build) into `file`. Returns a negative HRESULT unless
 // the server answered 2xx and `file` holds exactly the bytes received (and
 // the announced length, if there was one), flushed to disk.
-std::int32_t URLDownloadToFileA(const std::string& url, const std::string& file);
+std::int32_t URLDownloadToFileA(const char* url, const std::string& file);
 
 // What CreateProcessA fills in.
 struct ProcessInformation {

@@ -133,10 +133,10 @@ bool MoveFileA(const std::string& from, const std::string& to) {
   return ::MoveFileA(from.c_str(), to.c_str()) != FALSE;
 }
 
-std::int32_t URLDownloadToFileA(const std::string& url, const std::string& file) {
+std::int32_t URLDownloadToFileA(const char* url, const std::string& file) {
   const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   DownloadWatch watch;
-  HRESULT result = ::URLDownloadToFileA(nullptr, url.c_str(), file.c_str(), 0, &watch);
+  HRESULT result = ::URLDownloadToFileA(nullptr, url, file.c_str(), 0, &watch);
   if (result >= 0) {
     if (watch.httpStatus < 200 || watch.httpStatus > 299) {
       result = watch.httpStatus == 0 ? INET_E_DOWNLOAD_FAILURE : FromHttpStatus(watch.httpStatus);

@@ -131,9 +131,9 @@ bool MoveFileA(const std::string& from, const std::string& to) {
   return Outcome(true, 0);
 }
 
-std::int32_t URLDownloadToFileA(const std::string& url, const std::string& file) {
+std::int32_t URLDownloadToFileA(const char* url, const std::string& file) {
   auto& state = fake::State();
-  state.calls.push_back("URLDownloadToFileA " + url + " -> " + file);
+  state.calls.push_back("URLDownloadToFileA " + std::string(url) + " -> " + file);
   Outcome(true, 0);
   if (state.downloadResult < 0) return state.downloadResult;
   if (!fake::ParentIsFolder(file)) return fake::kHresultPathNotFound;

@@ -1,0 +1,217 @@
+"""Shared pieces of the wine tests, the demo and the benchmark.
+
+A throwaway wine prefix, a loopback HTTP update server with the answers a
+real one can give, and helpers to run Windows programs in the prefix and to
+stop every process the tests started.
+
+As a script: `harness.py create-prefix` / `harness.py remove-prefix`, for the
+test run's first and last step.
+"""
+
+import http.server
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import threading
+import time
+from pathlib import Path
+
+WINE = os.environ.get("WINE") or shutil.which("wine") or "wine"
+WINESERVER = os.environ.get("WINESERVER") or shutil.which("wineserver") or "wineserver"
+
+
+def prefix_dir():
+    return Path(os.environ["WINEPREFIX"])
+
+
+def wine_env(**extra):
+    """The environment for a wine process: quiet, no Mono/Gecko prompts,
+    and no proxy unless the caller sets one."""
+    env = {k: v for k, v in os.environ.items() if k.lower() not in ("http_proxy", "https_proxy", "no_proxy")}
+    env.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", WINEPREFIX=str(prefix_dir()))
+    env.update(extra)
+    return env
+
+
+def create_prefix():
+    path = prefix_dir()
+    stop_all()
+    shutil.rmtree(path, ignore_errors=True)
+    subprocess.run([WINE, "wineboot", "-i"], env=wine_env(), check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+    subprocess.run([WINESERVER, "-w"], env=wine_env(), check=True, timeout=120)
+    if not appdata().is_dir():
+        raise RuntimeError(f"wine prefix {path} has no roaming AppData folder")
+
+
+def remove_prefix():
+    stop_all()
+    shutil.rmtree(prefix_dir(), ignore_errors=True)
+
+
+def stop_all():
+    """Ends every process of the prefix (the updater, the stand-ins, and
+    whatever they started) and waits for the wine server to go."""
+    if prefix_dir().exists():
+        subprocess.run([WINESERVER, "-k"], env=wine_env(), stderr=subprocess.DEVNULL, timeout=60)
+        subprocess.run([WINESERVER, "-w"], env=wine_env(), timeout=60)
+
+
+def drive_c():
+    return prefix_dir() / "drive_c"
+
+
+def appdata():
+    """The roaming AppData folder of the prefix's user, as a Unix path."""
+    users = drive_c() / "users"
+    for user in sorted(users.iterdir()) if users.is_dir() else []:
+        roaming = user / "AppData" / "Roaming"
+        if user.name != "Public" and roaming.is_dir():
+            return roaming
+    return users / os.environ.get("USER", "root") / "AppData" / "Roaming"
+
+
+def windows_path(path):
+    """The Windows name of a Unix path inside drive_c."""
+    relative = Path(path).relative_to(drive_c())
+    return "C:\\" + "\\".join(relative.parts)
+
+
+def run_wine(args, stdout_path=None, env=None, timeout=120, stdout=None):
+    """Runs a Windows program to its end; returns the exit status. Its
+    standard output goes to a file: a program it starts would otherwise keep
+    a pipe open for as long as it runs."""
+    out = open(stdout_path, "wb") if stdout_path else (stdout if stdout is not None else subprocess.DEVNULL)
+    try:
+        return subprocess.run([WINE] + [str(a) for a in args], env=env or wine_env(), stdout=out,
+                              stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=timeout).returncode
+    finally:
+        if stdout_path:
+            out.close()
+
+
+def start_wine(args, env=None, stdout=subprocess.DEVNULL):
+    """Starts a Windows program and returns at once with its Popen."""
+    return subprocess.Popen([WINE] + [str(a) for a in args], env=env or wine_env(), stdout=stdout,
+                            stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, start_new_session=True)
+
+
+def wait_for(predicate, seconds=15.0, step=0.1):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(step)
+    return predicate()
+
+
+def free_port():
+    """A loopback port that nothing listens on (for 'no server at all')."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class UpdateServer:
+    """A loopback HTTP update server.
+
+    `answer` says what it does with the next requests:
+      "package" - 200 with Content-Length and `body`
+      "chunked" - 200 with `body` in chunked encoding, no length
+      "404", "500" - that status with a small HTML error page
+      "short"   - 200 announcing len(body) but sending half and closing
+      "stall"   - 200 headers, a few bytes, then nothing until stopped
+    It accepts requests in origin form and, as a proxy sees them, in
+    absolute form, and records every request line in `requests`.
+    """
+
+    def __init__(self, body=b"", answer="package"):
+        self.body = body
+        self.answer = answer
+        self.requests = []
+        self._stop = threading.Event()
+        server = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                server.requests.append(self.requestline)
+                server._answer(self)
+
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.httpd.daemon_threads = True
+        self.port = self.httpd.server_address[1]
+        self.url = f"http://127.0.0.1:{self.port}"
+        self._thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+
+    def __enter__(self):
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._stop.set()
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+    def _answer(self, h):
+        answer, body = self.answer, self.body
+        if answer in ("404", "500"):
+            page = f"<html><body>{answer} error</body></html>".encode()
+            h.send_response(int(answer))
+            h.send_header("Content-Type", "text/html")
+            h.send_header("Content-Length", str(len(page)))
+            h.end_headers()
+            h.wfile.write(page)
+            return
+        h.send_response(200)
+        h.send_header("Content-Type", "application/octet-stream")
+        if answer == "chunked":
+            h.send_header("Transfer-Encoding", "chunked")
+            h.end_headers()
+            for start in range(0, len(body), 4096):
+                piece = body[start:start + 4096]
+                h.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+            h.wfile.write(b"0\r\n\r\n")
+            return
+        h.send_header("Content-Length", str(len(body)))
+        if answer == "short":
+            h.send_header("Connection", "close")
+            h.end_headers()
+            h.wfile.write(body[: len(body) // 2])
+            h.wfile.flush()
+            h.close_connection = True
+            return
+        h.end_headers()
+        if answer == "stall":
+            h.wfile.write(body[:16])
+            h.wfile.flush()
+            self._stop.wait(600)
+            h.close_connection = True
+            return
+        view = memoryview(body)
+        for start in range(0, len(body), 1 << 20):
+            h.wfile.write(view[start:start + (1 << 20)])
+
+
+def main(argv):
+    if argv[1:] == ["create-prefix"]:
+        started = time.monotonic()
+        create_prefix()
+        print(f"wine prefix {prefix_dir()} ready in {time.monotonic() - started:.1f} s")
+    elif argv[1:] == ["remove-prefix"]:
+        remove_prefix()
+        print(f"wine prefix {prefix_dir()} removed")
+    else:
+        print("usage: harness.py create-prefix|remove-prefix", file=sys.stderr)
+        return 2
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
