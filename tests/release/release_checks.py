@@ -1,0 +1,71 @@
+"""Checks of the 32-bit release exe that need no Windows to run it.
+
+release_checks.py EXE --objdump OBJDUMP --windres WINDRES --host HOST
+
+Prints what it found (format, machine, subsystem, imported DLLs, manifest
+level, version resource, package URL) and exits 1 if any check fails.
+"""
+
+import argparse
+import re
+import subprocess
+import sys
+
+# DLLs that every Windows installation has in its system folder. Anything
+# else (libstdc++-6.dll, libgcc_s_dw2-1.dll, libwinpthread-1.dll ...) would
+# have to ship beside the exe.
+SYSTEM_DLLS = {
+    "advapi32.dll", "comctl32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll", "ntdll.dll",
+    "ole32.dll", "oleaut32.dll", "shell32.dll", "shlwapi.dll", "urlmon.dll", "user32.dll",
+    "wininet.dll", "ws2_32.dll",
+}
+
+
+def run(*command):
+    return subprocess.run(command, check=True, capture_output=True, text=True, errors="replace").stdout
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("exe")
+    parser.add_argument("--objdump", required=True)
+    parser.add_argument("--windres", required=True)
+    parser.add_argument("--host", required=True)
+    args = parser.parse_args()
+
+    headers = run(args.objdump, "-p", args.exe)
+    resources = run(args.windres, "-i", args.exe, "-O", "rc")
+    image = open(args.exe, "rb").read()
+
+    dlls = re.findall(r"DLL Name: (\S+)", headers)
+    magic = re.search(r"^Magic\s+(\w+)", headers, re.M)
+    subsystem = re.search(r"^Subsystem\s+(\w+)\s+\((.*)\)", headers, re.M)
+    level = re.search(r'requestedExecutionLevel level=""(\w+)""', resources)
+    pe_header = int.from_bytes(image[0x3C:0x40], "little")  # e_lfanew
+    machine = int.from_bytes(image[pe_header + 4:pe_header + 6], "little") if image[pe_header:pe_header + 4] == b"PE\0\0" else 0
+    url = f"http://{args.host}/update/app.asar".encode()
+
+    checks = [
+        ("format PE32 (pei-i386)", "file format pei-i386" in headers and magic and magic.group(1) == "010b",
+         magic.group(1) if magic else "no Magic line"),
+        ("machine i386", machine == 0x14C, f"0x{machine:x}"),
+        ("console subsystem", subsystem is not None and int(subsystem.group(1), 16) == 3,
+         subsystem.group(2) if subsystem else "no Subsystem line"),
+        ("imports only Windows system DLLs", bool(dlls) and all(d.lower() in SYSTEM_DLLS for d in dlls),
+         ", ".join(dlls)),
+        ("manifest asks for asInvoker", level is not None and level.group(1) == "asInvoker",
+         level.group(1) if level else "no requestedExecutionLevel"),
+        ("VERSIONINFO present", re.search(r"^\d+ VERSIONINFO", resources, re.M) is not None,
+         ", ".join(f"{k} {v}" for k, v in re.findall(r'VALUE "(FileDescription|FileVersion)", "([^"]*)"', resources))),
+        ("package URL in the binary", url + b"\0" in image, url.decode()),
+    ]
+    failed = 0
+    for name, ok, detail in checks:
+        print(f"{'ok  ' if ok else 'FAIL'} {name}: {detail}")
+        failed += not ok
+    print(f"release checks: {len(checks) - failed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
