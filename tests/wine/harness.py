@@ -51,12 +51,23 @@ def remove_prefix():
     shutil.rmtree(prefix_dir(), ignore_errors=True)
 
 
+# Every process start_wine started, reaped by stop_all.
+_started = []
+
+
 def stop_all():
     """Ends every process of the prefix (the updater, the stand-ins, and
     whatever they started) and waits for the wine server to go."""
     if prefix_dir().exists():
         subprocess.run([WINESERVER, "-k"], env=wine_env(), stderr=subprocess.DEVNULL, timeout=60)
         subprocess.run([WINESERVER, "-w"], env=wine_env(), timeout=60)
+    while _started:
+        process = _started.pop()
+        try:
+            process.wait(10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
 
 
 def drive_c():
@@ -94,8 +105,10 @@ def run_wine(args, stdout_path=None, env=None, timeout=120, stdout=None):
 
 def start_wine(args, env=None, stdout=subprocess.DEVNULL):
     """Starts a Windows program and returns at once with its Popen."""
-    return subprocess.Popen([WINE] + [str(a) for a in args], env=env or wine_env(), stdout=stdout,
-                            stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, start_new_session=True)
+    process = subprocess.Popen([WINE] + [str(a) for a in args], env=env or wine_env(), stdout=stdout,
+                               stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, start_new_session=True)
+    _started.append(process)
+    return process
 
 
 def wait_for(predicate, seconds=15.0, step=0.1):

@@ -1,0 +1,247 @@
+"""The updater exe, built as for release but for x86_64, run for real under
+wine against a loopback update server.
+
+The production URL reaches the server through the wine process's http_proxy
+variable, so the server sees requests in absolute form. A stand-in program
+installed as %APPDATA%\\tavlmr\\Velmora.exe records each start and the package
+it found, so the tests see whether and with what the updater started it.
+Each case checks the exact output bytes, the exit status, the files left in
+the resources folder, the instances left running and whether the program was
+started again."""
+
+import os
+import re
+import shutil
+import subprocess
+import time
+import unittest
+
+import harness
+
+UPDATER = os.environ.get("VELMORA_UPDATER", "")
+STANDIN = os.environ.get("VELMORA_STANDIN", "")
+HOLDER = os.environ.get("VELMORA_HOLDER", "")
+HOST = os.environ.get("VELMORA_UPDATE_HOST", "updates.velmora.invalid")
+
+
+def line(text, code=""):
+    """One output line as the console gets it: code page 936 bytes, CR LF."""
+    return text.encode("gbk") + str(code).encode() + b"\r\n"
+
+
+CLOSING = line("关闭Velmora.exe...")
+DOWNLOADING = line("下载更新文件...")
+REPLACE_FAILED = line("更新文件失败")
+STARTING = line("启动Velmora.exe...")
+DONE = line("更新完成并已启动程序！")
+
+
+def download_failed(code):
+    return line("下载失败，错误码：", code)
+
+
+def start_failed(code):
+    return line("启动程序失败，错误码：", code)
+
+
+V0, V1, V2 = b"package v0\n", b"package v1\n", b"package v2\n" + bytes(range(256)) * 400
+ANY = object()  # a file whose content the case doesn't look at
+NOT_CHECKED = object()
+
+
+class Case:
+    def __init__(self, name, before, expected_output, status, after, started,
+                 answer="package", held=None, instances=True, program=True, install_folder=True,
+                 args=(), stdout="file"):
+        self.__dict__.update(locals())
+        del self.__dict__["self"]
+
+
+CASES = [
+    Case("full update with a package, a backup and instances running",
+         {"app.asar": V1, "app.bak": V0}, CLOSING + DOWNLOADING + STARTING + DONE, 0,
+         {"app.asar": V2, "app.bak": V1}, True),
+    Case("no package yet: the old backup stays",
+         {"app.bak": V0}, CLOSING + DOWNLOADING + STARTING + DONE, 0,
+         {"app.asar": V2, "app.bak": V0}, True, instances=False),
+    Case("arguments make no difference",
+         {"app.asar": V1, "app.bak": V0}, CLOSING + DOWNLOADING + STARTING + DONE, 0,
+         {"app.asar": V2, "app.bak": V1}, True, args=("--help", "/S", "C:\\other")),
+    Case("server answers 404",
+         {"app.asar": V1, "app.bak": V0}, CLOSING + DOWNLOADING + download_failed(-2145844844), 1,
+         {"app.asar": V1, "app.bak": V0, "app.tmp": ANY}, False, answer="404"),
+    Case("server answers 500",
+         {"app.asar": V1, "app.bak": V0}, CLOSING + DOWNLOADING + download_failed(-2145844748), 1,
+         {"app.asar": V1, "app.bak": V0, "app.tmp": ANY}, False, answer="500"),
+    Case("body cut short",
+         {"app.asar": V1, "app.bak": V0}, CLOSING + DOWNLOADING + download_failed(-2146697208), 1,
+         {"app.asar": V1, "app.bak": V0, "app.tmp": ANY}, False, answer="short"),
+    Case("no server at all (wine reports INET_E_DOWNLOAD_FAILURE)",
+         {"app.asar": V1, "app.bak": V0}, CLOSING + DOWNLOADING + download_failed(-2146697208), 1,
+         {"app.asar": V1, "app.bak": V0}, False, answer=None),
+    Case("no install folder: the data folder is made, the download has nowhere to go",
+         {}, CLOSING + DOWNLOADING + download_failed(-2147024893), 1,
+         None, False, instances=False, program=False, install_folder=False),
+    Case("package held open without delete sharing",
+         {"app.asar": V1, "app.bak": V0}, CLOSING + DOWNLOADING + REPLACE_FAILED, 1,
+         {"app.asar": V1, "app.tmp": V2}, False, held="app.asar"),
+    Case("download file held open without delete sharing: the package is put back",
+         {"app.asar": V1, "app.bak": V0, "app.tmp": b"stale"}, CLOSING + DOWNLOADING + REPLACE_FAILED, 1,
+         {"app.asar": V1, "app.tmp": V2}, False, held="app.tmp"),
+    Case("target program missing",
+         {"app.asar": V1, "app.bak": V0}, CLOSING + DOWNLOADING + STARTING + start_failed(2), 1,
+         {"app.asar": V2, "app.bak": V1}, False, instances=False, program=False),
+    Case("standard output closed",
+         {"app.asar": V1, "app.bak": V0}, NOT_CHECKED, 0,
+         {"app.asar": V2, "app.bak": V1}, True, stdout="closed"),
+]
+
+
+class EndToEnd(unittest.TestCase):
+    maxDiff = None
+
+    def setUp(self):
+        self.install_dir = harness.appdata() / "tavlmr"
+        self.resources = self.install_dir / "resources"
+        self.data_dir = harness.appdata() / "vlmr"
+        self.elsewhere = harness.drive_c() / "elsewhere"
+        self.output = harness.drive_c() / "updater.out"
+        self.clean()
+
+    def tearDown(self):
+        self.clean()
+
+    def clean(self):
+        harness.stop_all()
+        for folder in (self.install_dir, self.data_dir, self.elsewhere):
+            shutil.rmtree(folder, ignore_errors=True)
+        self.output.unlink(missing_ok=True)
+
+    # --- the pieces of a case
+
+    def install(self, case):
+        if case.install_folder:
+            self.resources.mkdir(parents=True)
+            for name, content in case.before.items():
+                (self.resources / name).write_bytes(content)
+        if case.program:
+            shutil.copy(STANDIN, self.install_dir / "Velmora.exe")
+
+    def start_instances(self):
+        """The installed program and a copy in another folder, both running."""
+        self.elsewhere.mkdir(parents=True, exist_ok=True)
+        shutil.copy(STANDIN, self.elsewhere / "Velmora.exe")
+        paths = [self.install_dir / "Velmora.exe", self.elsewhere / "Velmora.exe"]
+        running = [harness.start_wine([harness.windows_path(p)]) for p in paths]
+        for path in paths:
+            self.assertTrue(harness.wait_for(self.log_of(path).exists, 30), f"{path} did not start")
+        return running
+
+    def hold(self, name):
+        target = self.resources / name
+        marker = target.with_name(name + ".held")
+        harness.start_wine([HOLDER, harness.windows_path(target)])
+        self.assertTrue(harness.wait_for(marker.exists, 30), f"{name} is not held")
+        marker.unlink()
+
+    @staticmethod
+    def log_of(program):
+        return program.with_name(program.name + ".log")
+
+    def starts(self):
+        """The starts the installed stand-in has recorded so far."""
+        log = self.log_of(self.install_dir / "Velmora.exe")
+        return log.read_text().splitlines() if log.exists() else []
+
+    def run_updater(self, args=(), stdout="file", proxy_port=None, server=None):
+        env = harness.wine_env(http_proxy=f"http://127.0.0.1:{proxy_port}")
+        command = [harness.WINE, UPDATER, *args]
+        if stdout == "closed":
+            result = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                    preexec_fn=lambda: os.close(1), timeout=120)
+            return result.returncode
+        return harness.run_wine([UPDATER, *args], stdout_path=self.output, env=env)
+
+    def resources_now(self):
+        if not self.resources.is_dir():
+            return None
+        return {p.name: p.read_bytes() for p in self.resources.iterdir()}
+
+    # --- the cases
+
+    def test_cases(self):
+        for case in CASES:
+            with self.subTest(case.name):
+                self.clean()
+                self.run_case(case)
+
+    def run_case(self, case):
+        self.install(case)
+        instances = self.start_instances() if case.instances else []
+        if case.held:
+            self.hold(case.held)
+        starts_before = len(self.starts())
+
+        if case.answer is None:
+            status = self.run_updater(case.args, case.stdout, proxy_port=harness.free_port())
+            requests = None
+        else:
+            with harness.UpdateServer(V2, case.answer) as server:
+                status = self.run_updater(case.args, case.stdout, proxy_port=server.port)
+                requests = server.requests
+
+        self.assertEqual(status, case.status)
+        if case.expected_output is not NOT_CHECKED:
+            self.assertEqual(self.output.read_bytes(), case.expected_output)
+        if requests is not None:
+            self.assertEqual(len(requests), 1)
+            self.assertRegex(requests[0], rf"^GET http://{re.escape(HOST)}(:80)?/update/app\.asar HTTP/1\.1$")
+
+        after = self.resources_now()
+        if case.after is None:
+            self.assertIsNone(after, "the resources folder was made without its install folder")
+        else:
+            expected = {k: v for k, v in case.after.items() if v is not ANY}
+            seen = {k: v for k, v in after.items() if case.after.get(k) is not ANY}
+            self.assertEqual(seen, expected)
+        self.assertTrue(self.data_dir.is_dir(), "the data folder was not made")
+
+        for process in instances:
+            self.assertTrue(harness.wait_for(lambda: process.poll() is not None, 15),
+                            "an instance is still running")
+
+        if case.started:
+            self.assertTrue(harness.wait_for(lambda: len(self.starts()) > starts_before, 30),
+                            "the program was not started again")
+            new = self.starts()[starts_before:]
+            self.assertEqual(len(new), 1)
+            program = harness.windows_path(self.install_dir / "Velmora.exe")
+            # Started by its path with no arguments, and it found the new package.
+            self.assertRegex(new[0], rf'cmdline=\["?{re.escape(program)}"?\]')
+            self.assertTrue(new[0].endswith("package=[package v2]"), new[0])
+        else:
+            time.sleep(1)
+            self.assertEqual(len(self.starts()), starts_before, "the program was started")
+
+    def test_a_stalled_download_is_ended_from_outside_and_changes_nothing(self):
+        # The updater has no time-out of its own: a server that stops sending
+        # keeps it waiting until someone ends it.
+        case = Case("stall", {"app.asar": V1, "app.bak": V0}, None, None, None, False)
+        self.install(case)
+        with harness.UpdateServer(V2, "stall") as server:
+            env = harness.wine_env(http_proxy=f"http://127.0.0.1:{server.port}")
+            with open(self.output, "wb") as out:
+                updater = harness.start_wine([UPDATER], env=env, stdout=out)
+                self.assertTrue(harness.wait_for(lambda: server.requests, 15), "no request arrived")
+                time.sleep(3)
+                self.assertIsNone(updater.poll(), "the updater gave up on its own")
+                harness.stop_all()
+                updater.wait(30)
+        self.assertEqual((self.resources / "app.asar").read_bytes(), V1)
+        self.assertEqual((self.resources / "app.bak").read_bytes(), V0)
+        self.assertTrue((CLOSING + DOWNLOADING).startswith(self.output.read_bytes()))
+        self.assertEqual(self.starts(), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
