@@ -39,6 +39,7 @@ def create_prefix():
     path = prefix_dir()
     stop_all()
     shutil.rmtree(path, ignore_errors=True)
+    path.parent.mkdir(parents=True, exist_ok=True)
     subprocess.run([WINE, "wineboot", "-i"], env=wine_env(), check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
     subprocess.run([WINESERVER, "-w"], env=wine_env(), check=True, timeout=120)
