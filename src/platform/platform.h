@@ -3,8 +3,9 @@
 // Each function stands for one Windows operation and carries its name. Only
 // the arguments that vary from call to call cross the seam; the fixed ones
 // (null owner window, CSIDL_APPDATA, reserved zeros, security attributes ...)
-// are filled in by the Windows implementation, platform_win32.cc, which is the
-// only file that includes <windows.h>. The unit tests link a fake instead.
+// are filled in by the Windows implementation, platform_win32.cc, which is
+// the only file of the updater that includes <windows.h>. The unit tests link
+// a fake instead.
 #ifndef VELMORA_PLATFORM_PLATFORM_H_
 #define VELMORA_PLATFORM_PLATFORM_H_
 

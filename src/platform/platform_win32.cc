@@ -1,5 +1,5 @@
-// The Windows side of the platform seam; the only file that includes
-// <windows.h>.
+// The Windows side of the platform seam; the only file of the updater that
+// includes <windows.h>.
 #include "platform/platform.h"
 
 #include <windows.h>

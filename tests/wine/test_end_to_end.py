@@ -9,6 +9,7 @@ Each case checks the exact output bytes, the exit status, the files left in
 the resources folder, the instances left running and whether the program was
 started again."""
 
+import dataclasses
 import os
 import re
 import shutil
@@ -49,12 +50,21 @@ ANY = object()  # a file whose content the case doesn't look at
 NOT_CHECKED = object()
 
 
+@dataclasses.dataclass
 class Case:
-    def __init__(self, name, before, expected_output, status, after, started,
-                 answer="package", held=None, instances=True, program=True, install_folder=True,
-                 args=(), stdout="file"):
-        self.__dict__.update(locals())
-        del self.__dict__["self"]
+    name: str
+    before: dict  # files in the resources folder before the run
+    expected_output: object  # bytes, or NOT_CHECKED
+    status: object
+    after: object  # files afterwards (ANY: not looked at), or None: no resources folder
+    started: bool  # the program was started again
+    answer: object = "package"  # what the server answers; None: no server
+    held: object = None  # a file of the resources folder held open during the run
+    instances: bool = True  # two instances running before the run
+    program: bool = True  # the program is installed
+    install_folder: bool = True
+    args: tuple = ()
+    stdout: str = "file"  # or "closed"
 
 
 CASES = [
@@ -153,11 +163,10 @@ class EndToEnd(unittest.TestCase):
         log = self.log_of(self.install_dir / "Velmora.exe")
         return log.read_text().splitlines() if log.exists() else []
 
-    def run_updater(self, args=(), stdout="file", proxy_port=None, server=None):
+    def run_updater(self, args, stdout, proxy_port):
         env = harness.wine_env(http_proxy=f"http://127.0.0.1:{proxy_port}")
-        command = [harness.WINE, UPDATER, *args]
         if stdout == "closed":
-            result = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            result = subprocess.run([harness.WINE, UPDATER, *args], env=env, stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                     preexec_fn=lambda: os.close(1), timeout=120)
             return result.returncode
         return harness.run_wine([UPDATER, *args], stdout_path=self.output, env=env)
