@@ -155,6 +155,33 @@ TEST(UpdateRun, DownloadsThePackageUrlIntoTheDownloadFile) {
   EXPECT_TRUE(Called("URLDownloadToFileA http://" UPDATE_HOST "/update/app.asar -> " + kDownload));
 }
 
+TEST(UpdateRun, InstancesAreClosedAfterThePreparationAndBeforeTheDownload) {
+  for (const bool snapshotFails : {false, true}) {
+    SCOPED_TRACE(snapshotFails ? "no snapshot" : "an instance running");
+    Install({"instances", {"old", kNone, kNone}});
+    auto& state = fake::State();
+    state.processes = {{77, u"Velmora.exe"}};
+    state.snapshotFails = snapshotFails;
+    std::ostringstream out;
+    // A snapshot that can't be taken doesn't end the run.
+    EXPECT_EQ(RunUpdate(out), kExitDone);
+    EXPECT_EQ(out.str(), Line(MsgClosing) + Line(MsgDownloading) + Line(MsgStarting) + Line(MsgDone));
+
+    const auto& calls = state.calls;
+    const auto position = [&](const std::string& prefix) {
+      return std::find_if(calls.begin(), calls.end(), [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
+    };
+    const auto snapshot = position("CreateToolhelp32Snapshot");
+    ASSERT_NE(snapshot, calls.end());
+    EXPECT_GT(snapshot, position("GetFileAttributesA " + kResources)) << "before the layout was prepared";
+    EXPECT_LT(snapshot, position("URLDownloadToFileA"));
+    if (!snapshotFails) {
+      EXPECT_LT(position("TerminateProcess"), position("URLDownloadToFileA"));
+      EXPECT_EQ(state.terminated, std::vector<std::uint32_t>{77});
+    }
+  }
+}
+
 TEST(UpdateRun, TheStartErrorIsReadStraightAfterTheFailedStart) {
   // The fake overwrites the last error on every call, so a code read after
   // anything else would come out as that call's.
