@@ -37,6 +37,15 @@ STANDIN = BUILD / "tests" / "wine" / "standin.exe"
 URL = "http://updates.velmora.invalid/update/app.asar"
 
 
+def settle():
+    """Starts each run from the same disk state: wine keeps every download in
+    its INetCache, and dirty pages of earlier runs would otherwise be written
+    out during a later run's flush."""
+    for cache in harness.drive_c().glob("users/*/AppData/Local/Microsoft/Windows/INetCache"):
+        shutil.rmtree(cache, ignore_errors=True)
+    os.sync()
+
+
 def measure(args, env, output):
     """Runs a Windows program; returns (status, seconds, peak RSS in MB).
 
@@ -44,6 +53,7 @@ def measure(args, env, output):
     process forked straight from this one would inherit, in its maxrss, the
     resident size of the package this script holds in memory."""
     usage = output.with_suffix(".rss")
+    settle()
     with open(output, "wb") as out:
         started = time.monotonic()
         status = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", str(usage), harness.WINE, *map(str, args)],
