@@ -91,17 +91,13 @@ def windows_path(path):
     return "C:\\" + "\\".join(relative.parts)
 
 
-def run_wine(args, stdout_path=None, env=None, timeout=120, stdout=None):
+def run_wine(args, stdout_path, env=None, timeout=120):
     """Runs a Windows program to its end; returns the exit status. Its
     standard output goes to a file: a program it starts would otherwise keep
     a pipe open for as long as it runs."""
-    out = open(stdout_path, "wb") if stdout_path else (stdout if stdout is not None else subprocess.DEVNULL)
-    try:
+    with open(stdout_path, "wb") as out:
         return subprocess.run([WINE] + [str(a) for a in args], env=env or wine_env(), stdout=out,
                               stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=timeout).returncode
-    finally:
-        if stdout_path:
-            out.close()
 
 
 def start_wine(args, env=None, stdout=subprocess.DEVNULL):
