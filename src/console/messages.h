@@ -18,6 +18,9 @@ constexpr char MsgDownloading[] =
 // 下载失败，错误码：  (Download failed, error code:)
 constexpr char MsgDownloadFailed[] =
     "\xCF\xC2\xD4\xD8\xCA\xA7\xB0\xDC\xA3\xAC\xB4\xED\xCE\xF3\xC2\xEB\xA3\xBA";
+// 更新文件校验失败，错误码：  (Update file verification failed, error code:)
+constexpr char MsgVerifyFailed[] =
+    "\xB8\xFC\xD0\xC2\xCE\xC4\xBC\xFE\xD0\xA3\xD1\xE9\xCA\xA7\xB0\xDC\xA3\xAC\xB4\xED\xCE\xF3\xC2\xEB\xA3\xBA";
 // 更新文件失败  (Updating the file failed)
 constexpr char MsgReplaceFailed[] = "\xB8\xFC\xD0\xC2\xCE\xC4\xBC\xFE\xCA\xA7\xB0\xDC";
 // 启动Velmora.exe...  (Starting Velmora.exe...)

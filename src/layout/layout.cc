@@ -31,6 +31,7 @@ bool PrepareLayout(InstallLayout& layout, std::int32_t& lookupResult) {
   layout.packageFile = layout.resourcesFolder + "\\app.asar";
   layout.backupFile = layout.resourcesFolder + "\\app.bak";
   layout.downloadFile = layout.resourcesFolder + "\\app.tmp";
+  layout.signatureFile = layout.resourcesFolder + "\\app.sig";
   layout.targetProgram = AppDataPath(std::string("tavlmr\\") + kTargetProgramFileName, lookupResult);
   return !layout.targetProgram.empty();
 }

@@ -6,6 +6,7 @@
 //   <AppData>\tavlmr\resources\app.asar    package file
 //   <AppData>\tavlmr\resources\app.bak     backup file
 //   <AppData>\tavlmr\resources\app.tmp     download file
+//   <AppData>\tavlmr\resources\app.sig     signature file (signed builds; removed as soon as it is read)
 //
 // Paths are narrow strings in the ANSI code page, joined with one backslash.
 #ifndef VELMORA_LAYOUT_LAYOUT_H_
@@ -23,6 +24,7 @@ struct InstallLayout {
   std::string packageFile;
   std::string backupFile;
   std::string downloadFile;
+  std::string signatureFile;
   std::string targetProgram;
 };
 

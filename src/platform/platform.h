@@ -9,8 +9,11 @@
 #ifndef VELMORA_PLATFORM_PLATFORM_H_
 #define VELMORA_PLATFORM_PLATFORM_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -20,6 +23,7 @@ constexpr Handle kNullHandle = 0;
 constexpr Handle kInvalidHandleValue = ~Handle{0};  // INVALID_HANDLE_VALUE
 
 constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+constexpr std::uint32_t kFileAttributeReadonly = 0x1u;
 
 // SHGetFolderPathA(NULL, CSIDL_APPDATA, NULL, SHGFP_TYPE_CURRENT, buffer of
 // MAX_PATH bytes). Returns the HRESULT; `folder` receives the buffer's text up
@@ -31,15 +35,51 @@ std::uint32_t GetFileAttributesA(const std::string& path);
 // CreateDirectoryA(path, NULL).
 bool CreateDirectoryA(const std::string& path);
 
+bool SetFileAttributesA(const std::string& path, std::uint32_t attributes);
+
 bool DeleteFileA(const std::string& path);
 
 // Renames without replacing: fails when `to` already exists.
 bool MoveFileA(const std::string& from, const std::string& to);
 
-// URLDownloadToFileA for `url` (a literal of the build) into `file`. Returns a negative HRESULT unless
-// the server answered 2xx and `file` holds exactly the bytes received (and
-// the announced length, if there was one), flushed to disk.
-std::int32_t URLDownloadToFileA(const char* url, const std::string& file);
+// Told of each step of a download: the bytes received so far and the length
+// the server announced (0 when it announced none).
+using DownloadProgress = std::function<void(std::uint64_t received, std::uint64_t announced)>;
+
+// URLDownloadToFileA for `url` (a literal of the build) into `file`, with a
+// status callback that watches the answer. Returns a negative HRESULT unless
+// the server answered 2xx with a Content-Type other than text/html and `file`
+// holds exactly the bytes received - at least one, at most `maxBytes`, and
+// the announced length if there was one - flushed to disk. A download that
+// passes `maxBytes` is stopped there. `progress`, when set, hears of each step.
+std::int32_t URLDownloadToFileA(const char* url, const std::string& file, std::uint64_t maxBytes,
+                                const DownloadProgress& progress);
+
+// CreateFileA + ReadFile: the whole content of `path` into `content`. Returns
+// the HRESULT; a file longer than `maxBytes` is refused unread
+// (HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)).
+std::int32_t ReadFile(const std::string& path, std::string& content, std::size_t maxBytes);
+
+// BCryptHashData over the whole content of `file`, read in chunks of 1 MB:
+// its SHA-256 digest (32 bytes) into `digest`. Returns the HRESULT.
+std::int32_t BCryptHashData(const std::string& file, std::string& digest);
+
+// BCryptVerifySignature of `signature` (an ECDSA signature, DER-encoded as
+// OpenSSL writes it) over the SHA-256 `digest`, with `publicKey` (an ECDSA
+// P-256 public key, DER SubjectPublicKeyInfo). The key and the signature are
+// decoded with CryptDecodeObjectEx and the key imported with
+// CryptImportPublicKeyInfoEx2. Returns S_OK (0) only when the signature
+// verifies; otherwise the failing step's code as an HRESULT (an NTSTATUS such
+// as STATUS_INVALID_SIGNATURE through HRESULT_FROM_NT).
+std::int32_t BCryptVerifySignature(std::string_view publicKey, const std::string& digest,
+                                   const std::string& signature);
+
+// GetConsoleMode on standard output's handle: true when standard output is an
+// interactive console (not a file, a pipe or closed).
+bool GetConsoleMode();
+
+// Milliseconds since the system started.
+std::uint64_t GetTickCount64();
 
 // What CreateProcessA fills in.
 struct ProcessInformation {

@@ -2,6 +2,7 @@
 // package, swaps it in and starts the program again. Arguments are ignored.
 #include <iostream>
 
+#include "update/public_key.h"
 #include "update/update_run.h"
 
-int main() { return RunUpdate(std::cout); }
+int main() { return RunUpdate(std::cout, kUpdatePublicKey); }

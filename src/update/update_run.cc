@@ -9,10 +9,18 @@
 #endif
 
 namespace {
+
 constexpr char kPackageUrl[] = "http://" UPDATE_HOST "/update/app.asar";
+constexpr char kSignatureUrl[] = "http://" UPDATE_HOST "/update/app.asar.sig";
+
+constexpr std::uint64_t kAnySize = ~std::uint64_t{0};
+// A DER-encoded ECDSA P-256 signature takes at most 72 bytes; anything much
+// longer is not one, and is not worth reading.
+constexpr std::size_t kMaxSignatureBytes = 512;
+
 }  // namespace
 
-int RunUpdate(std::ostream& out) {
+int RunUpdate(std::ostream& out, std::string_view publicKey) {
   InstallLayout layout;
   std::int32_t lookupResult = 0;
   if (!PrepareLayout(layout, lookupResult)) {
@@ -23,10 +31,18 @@ int RunUpdate(std::ostream& out) {
   CloseRunningInstances(out, kTargetProgramFileName);
 
   WriteMessage(out, MsgDownloading);
-  const std::int32_t downloadResult = platform::URLDownloadToFileA(kPackageUrl, layout.downloadFile);
+  const std::int32_t downloadResult = platform::URLDownloadToFileA(kPackageUrl, layout.downloadFile, kAnySize, nullptr);
   if (downloadResult < 0) {
     WriteMessageWithSignedCode(out, MsgDownloadFailed, downloadResult);
     return kExitFailed;
+  }
+
+  if (!publicKey.empty()) {
+    const Verdict verdict = VerifyPackage(layout, publicKey);
+    if (verdict.failureMessage != nullptr) {
+      WriteMessageWithSignedCode(out, verdict.failureMessage, verdict.code);
+      return kExitFailed;
+    }
   }
 
   if (!ReplacePackage(layout)) {
@@ -43,6 +59,28 @@ int RunUpdate(std::ostream& out) {
 
   WriteMessage(out, MsgDone);
   return kExitDone;
+}
+
+Verdict VerifyPackage(const InstallLayout& layout, std::string_view publicKey) {
+  std::string signature;
+  std::int32_t result = platform::URLDownloadToFileA(kSignatureUrl, layout.signatureFile, kMaxSignatureBytes, nullptr);
+  if (result >= 0) result = platform::ReadFile(layout.signatureFile, signature, kMaxSignatureBytes);
+  // From here on the signature is held in memory only.
+  platform::DeleteFileA(layout.signatureFile);
+
+  Verdict verdict;
+  if (result < 0) {
+    verdict = {MsgDownloadFailed, result};
+  } else {
+    std::string digest;
+    result = platform::BCryptHashData(layout.downloadFile, digest);
+    // Only an explicit success verifies; any other code is a refusal.
+    if (result == 0) result = platform::BCryptVerifySignature(publicKey, digest, signature);
+    if (result != 0) verdict = {MsgVerifyFailed, result};
+  }
+  // An unverified package doesn't stay in the resources folder.
+  if (verdict.failureMessage != nullptr) platform::DeleteFileA(layout.downloadFile);
+  return verdict;
 }
 
 bool ReplacePackage(const InstallLayout& layout) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "layout/layout.h"
 
@@ -13,9 +14,24 @@
 constexpr int kExitDone = 0;    // the new package is in place and the program started
 constexpr int kExitFailed = 1;  // the run ended early; the report says where
 
-// Runs one update, writing its progress lines on `out`. Returns the exit
-// status.
-int RunUpdate(std::ostream& out);
+// Runs one update, writing its progress lines on `out`. With a
+// `publicKey` (DER SubjectPublicKeyInfo of an ECDSA P-256 key) the package is
+// installed only when its signature verifies with that key; with none, no
+// signature is fetched. Returns the exit status.
+int RunUpdate(std::ostream& out, std::string_view publicKey);
+
+// How a downloaded package fared against its signature.
+struct Verdict {
+  const char* failureMessage = nullptr;  // null: verified
+  std::int32_t code = 0;                 // the failure's HRESULT
+};
+
+// Fetches the package's signature and verifies the download file against it
+// and `publicKey`. A signature that can't be fetched fails with
+// MsgDownloadFailed, one that doesn't verify with MsgVerifyFailed; either
+// way the download file is deleted. The signature file never outlasts the
+// call.
+Verdict VerifyPackage(const InstallLayout& layout, std::string_view publicKey);
 
 // Keeps the installed package as the backup and moves the downloaded package
 // into its place. Returns false when the downloaded package could not be

@@ -1,5 +1,7 @@
 #include "fake_platform.h"
 
+#include "platform/download_answer.h"
+
 namespace fake {
 namespace {
 
@@ -10,6 +12,7 @@ constexpr std::uint32_t kErrorInvalidHandle = 6;
 constexpr std::uint32_t kErrorSharingViolation = 32;
 constexpr std::uint32_t kErrorAlreadyExists = 183;
 constexpr std::uint32_t kErrorNoMoreFiles = 18;
+constexpr std::int32_t kHresultFileNotFound = static_cast<std::int32_t>(0x80070002u);
 constexpr std::int32_t kHresultPathNotFound = static_cast<std::int32_t>(0x80070003u);
 
 Platform* current = new Platform();
@@ -62,6 +65,12 @@ std::string Platform::Content(const std::string& path) const {
   return found == files.end() || found->second.folder ? "<none>" : found->second.content;
 }
 
+std::string Digest(const std::string& content) { return "sha256(" + content + ")"; }
+
+std::string Sign(const std::string& key, const std::string& content) {
+  return "signature(" + key + ", " + Digest(content) + ")";
+}
+
 Platform& State() { return *current; }
 
 void Reset() {
@@ -95,7 +104,17 @@ std::uint32_t GetFileAttributesA(const std::string& path) {
   state.calls.push_back("GetFileAttributesA " + path);
   const auto found = state.files.find(path);
   if (!Outcome(found != state.files.end(), fake::kErrorFileNotFound)) return kInvalidFileAttributes;
-  return found->second.folder ? 0x10u : 0x80u;  // FILE_ATTRIBUTE_DIRECTORY / NORMAL
+  if (found->second.folder) return 0x10u;  // FILE_ATTRIBUTE_DIRECTORY
+  return found->second.readOnly ? kFileAttributeReadonly : 0x80u;  // FILE_ATTRIBUTE_NORMAL
+}
+
+bool SetFileAttributesA(const std::string& path, std::uint32_t attributes) {
+  auto& state = fake::State();
+  state.calls.push_back("SetFileAttributesA " + path + " " + std::to_string(attributes));
+  const auto found = state.files.find(path);
+  if (!Outcome(found != state.files.end(), fake::kErrorFileNotFound)) return false;
+  found->second.readOnly = (attributes & kFileAttributeReadonly) != 0;
+  return true;
 }
 
 bool CreateDirectoryA(const std::string& path) {
@@ -114,6 +133,7 @@ bool DeleteFileA(const std::string& path) {
   if (found == state.files.end()) return Outcome(false, fake::kErrorFileNotFound);
   if (found->second.folder) return Outcome(false, fake::kErrorAccessDenied);
   if (found->second.held) return Outcome(false, fake::kErrorSharingViolation);
+  if (found->second.readOnly) return Outcome(false, fake::kErrorAccessDenied);
   state.files.erase(found);
   return Outcome(true, 0);
 }
@@ -131,17 +151,64 @@ bool MoveFileA(const std::string& from, const std::string& to) {
   return Outcome(true, 0);
 }
 
-std::int32_t URLDownloadToFileA(const char* url, const std::string& file) {
+std::int32_t URLDownloadToFileA(const char* url, const std::string& file, std::uint64_t maxBytes,
+                                const DownloadProgress& progress) {
   auto& state = fake::State();
-  state.calls.push_back("URLDownloadToFileA " + std::string(url) + " -> " + file);
+  const std::string address(url);
+  state.calls.push_back("URLDownloadToFileA " + address + " -> " + file);
   Outcome(true, 0);
-  if (state.downloadResult < 0) return state.downloadResult;
+  const bool isSignature = address.size() > 4 && address.compare(address.size() - 4, 4, ".sig") == 0;
+  const auto& served = isSignature ? state.signature : state.package;
+  if (served.result < 0) return served.result;
+  if (served.body.size() > maxBytes) return kFileTooLarge;
   if (!fake::ParentIsFolder(file)) return fake::kHresultPathNotFound;
+  if (!isSignature && progress) {
+    for (const auto& step : state.progressSteps) {
+      state.tick = step.tick;
+      progress(step.received, step.announced);
+    }
+  }
   // A file held open with write sharing is written through; it stays held.
   const bool held = state.Exists(file) && state.files[file].held;
-  state.AddFile(file, state.downloadBody, held);
-  return state.downloadResult;
+  state.AddFile(file, served.body, held);
+  return served.result;
 }
+
+std::int32_t ReadFile(const std::string& path, std::string& content, std::size_t maxBytes) {
+  auto& state = fake::State();
+  state.calls.push_back("ReadFile " + path);
+  content.clear();
+  const auto found = state.files.find(path);
+  if (found == state.files.end() || found->second.folder) return fake::kHresultFileNotFound;
+  if (found->second.content.size() > maxBytes) return kFileTooLarge;
+  content = found->second.content;
+  return 0;
+}
+
+std::int32_t BCryptHashData(const std::string& file, std::string& digest) {
+  auto& state = fake::State();
+  state.calls.push_back("BCryptHashData " + file);
+  const auto found = state.files.find(file);
+  if (found == state.files.end() || found->second.folder) return fake::kHresultFileNotFound;
+  digest = fake::Digest(found->second.content);
+  return 0;
+}
+
+std::int32_t BCryptVerifySignature(std::string_view publicKey, const std::string& digest,
+                                   const std::string& signature) {
+  auto& state = fake::State();
+  state.calls.push_back("BCryptVerifySignature");
+  const std::string expected = "signature(" + std::string(publicKey) + ", " + digest + ")";
+  return signature == expected ? 0 : fake::kInvalidSignature;
+}
+
+bool GetConsoleMode() {
+  auto& state = fake::State();
+  state.calls.push_back("GetConsoleMode");
+  return Outcome(state.console, fake::kErrorInvalidHandle);
+}
+
+std::uint64_t GetTickCount64() { return fake::State().tick; }
 
 bool CreateProcessA(const std::string& application, ProcessInformation& info) {
   auto& state = fake::State();

@@ -98,6 +98,7 @@ TEST_F(LayoutTest, PreparationMakesItsCallsInOrderAndBuildsEveryPath) {
     EXPECT_EQ(layout.packageFile, kResources + "\\app.asar");
     EXPECT_EQ(layout.backupFile, kResources + "\\app.bak");
     EXPECT_EQ(layout.downloadFile, kResources + "\\app.tmp");
+    EXPECT_EQ(layout.signatureFile, kResources + "\\app.sig");
     EXPECT_EQ(layout.targetProgram, kInstall + "\\Velmora.exe");
   }
 }

@@ -21,6 +21,7 @@ TEST(Messages, EachMessageIsItsCodePage936BytesAndOneLineFeed) {
       {MsgClosing, Bytes("B9 D8 B1 D5") + kName + Bytes("2E 2E 2E")},
       {MsgDownloading, Bytes("CF C2 D4 D8 B8 FC D0 C2 CE C4 BC FE 2E 2E 2E")},
       {MsgDownloadFailed, Bytes("CF C2 D4 D8 CA A7 B0 DC A3 AC B4 ED CE F3 C2 EB A3 BA")},
+      {MsgVerifyFailed, Bytes("B8 FC D0 C2 CE C4 BC FE D0 A3 D1 E9 CA A7 B0 DC A3 AC B4 ED CE F3 C2 EB A3 BA")},
       {MsgReplaceFailed, Bytes("B8 FC D0 C2 CE C4 BC FE CA A7 B0 DC")},
       {MsgStarting, Bytes("C6 F4 B6 AF") + kName + Bytes("2E 2E 2E")},
       {MsgStartFailed, Bytes("C6 F4 B6 AF B3 CC D0 F2 CA A7 B0 DC A3 AC B4 ED CE F3 C2 EB A3 BA")},

@@ -21,6 +21,7 @@ const std::string kProgram = kInstall + "\\Velmora.exe";
 const std::string kPackage = kResources + "\\app.asar";
 const std::string kBackup = kResources + "\\app.bak";
 const std::string kDownload = kResources + "\\app.tmp";
+const std::string kSignature = kResources + "\\app.sig";
 const std::string kNone = "<none>";
 
 std::string Line(const char* message) { return std::string(message) + "\n"; }
@@ -56,7 +57,7 @@ void Install(const RunCase& c) {
   if (c.before.package != kNone) state.AddFile(kPackage, c.before.package, c.packageHeld);
   if (c.before.backup != kNone) state.AddFile(kBackup, c.before.backup);
   if (c.before.download != kNone) state.AddFile(kDownload, c.before.download, c.downloadHeld);
-  state.downloadResult = c.downloadResult;
+  state.package.result = c.downloadResult;
   state.lookups = c.lookups;
 }
 
@@ -110,7 +111,7 @@ TEST(UpdateRun, EachEndOfTheRunWithItsLinesExitStatusAndFiles) {
     SCOPED_TRACE(c.name);
     Install(c);
     std::ostringstream out;
-    EXPECT_EQ(RunUpdate(out), c.exitStatus);
+    EXPECT_EQ(RunUpdate(out, ""), c.exitStatus);
     EXPECT_EQ(out.str(), c.output);
 
     auto& state = fake::State();
@@ -135,12 +136,14 @@ TEST(UpdateRun, EachEndOfTheRunWithItsLinesExitStatusAndFiles) {
     if (!c.lookups.empty()) {
       EXPECT_EQ(state.calls, std::vector<std::string>{"SHGetFolderPathA"});
     }
+    // A build without a key asks for the package alone.
+    for (const auto& call : state.calls) EXPECT_EQ(call.find(".sig"), std::string::npos) << call;
 
     // The same run with standard output failing ends the same way.
     Install(c);
     FailingBuffer failing;
     std::ostream broken(&failing);
-    EXPECT_EQ(RunUpdate(broken), c.exitStatus);
+    EXPECT_EQ(RunUpdate(broken, ""), c.exitStatus);
     EXPECT_TRUE(broken.bad());
     EXPECT_EQ(state.Content(kPackage), c.after.package);
     EXPECT_EQ(state.Content(kBackup), c.after.backup);
@@ -148,10 +151,62 @@ TEST(UpdateRun, EachEndOfTheRunWithItsLinesExitStatusAndFiles) {
   }
 }
 
+TEST(UpdateRun, ASignedBuildInstallsOnlyAPackageWhoseSignatureVerifies) {
+  const std::string key = "publisher key";
+  const std::string closing = Line(MsgClosing), downloading = Line(MsgDownloading), starting = Line(MsgStarting);
+  const struct {
+    const char* name;
+    fake::Platform::Served signature;
+    std::string output;
+    bool verified;
+  } cases[] = {
+      {"a good signature", {0, fake::Sign(key, "new package")},
+       closing + downloading + starting + Line(MsgDone), true},
+      {"the signature of another package, such as an earlier one", {0, fake::Sign(key, "old package")},
+       closing + downloading + MsgVerifyFailed + "-805265408\n", false},
+      {"another key's signature", {0, fake::Sign("another key", "new package")},
+       closing + downloading + MsgVerifyFailed + "-805265408\n", false},
+      {"garbage as the signature", {0, "<html>sign in</html>"},
+       closing + downloading + MsgVerifyFailed + "-805265408\n", false},
+      {"no signature on the server", {-2145844844, ""},
+       closing + downloading + MsgDownloadFailed + "-2145844844\n", false},
+      {"a signature file far larger than a signature", {0, std::string(513, 'x')},
+       closing + downloading + MsgDownloadFailed + "-2147024673\n", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Install({"signed", {"old", "older", kNone}});
+    auto& state = fake::State();
+    state.signature = c.signature;
+    std::ostringstream out;
+    EXPECT_EQ(RunUpdate(out, key), c.verified ? kExitDone : kExitFailed);
+    EXPECT_EQ(out.str(), c.output);
+
+    EXPECT_EQ(state.Content(kPackage), c.verified ? "new package" : "old");
+    EXPECT_EQ(state.Content(kBackup), c.verified ? "old" : "older");
+    // Neither an unverified package nor the signature stays behind.
+    EXPECT_FALSE(state.Exists(kDownload));
+    EXPECT_FALSE(state.Exists(kSignature));
+    EXPECT_EQ(Called("CreateProcessA " + kProgram), c.verified);
+    EXPECT_TRUE(Called("URLDownloadToFileA http://" UPDATE_HOST "/update/app.asar.sig -> " + kSignature));
+
+    // The signature is checked before anything of the install is touched.
+    const auto& calls = state.calls;
+    const auto firstMove = std::find_if(calls.begin(), calls.end(),
+                                        [](const std::string& call) { return call.rfind("MoveFileA", 0) == 0; });
+    const auto check = std::find(calls.begin(), calls.end(), "BCryptVerifySignature");
+    if (c.verified) {
+      EXPECT_LT(check, firstMove);
+    } else {
+      EXPECT_EQ(firstMove, calls.end());
+    }
+  }
+}
+
 TEST(UpdateRun, DownloadsThePackageUrlIntoTheDownloadFile) {
   Install({"plain", {"old", kNone, kNone}});
   std::ostringstream out;
-  RunUpdate(out);
+  RunUpdate(out, "");
   EXPECT_TRUE(Called("URLDownloadToFileA http://" UPDATE_HOST "/update/app.asar -> " + kDownload));
 }
 
@@ -164,7 +219,7 @@ TEST(UpdateRun, InstancesAreClosedAfterThePreparationAndBeforeTheDownload) {
     state.snapshotFails = snapshotFails;
     std::ostringstream out;
     // A snapshot that can't be taken doesn't end the run.
-    EXPECT_EQ(RunUpdate(out), kExitDone);
+    EXPECT_EQ(RunUpdate(out, ""), kExitDone);
     EXPECT_EQ(out.str(), Line(MsgClosing) + Line(MsgDownloading) + Line(MsgStarting) + Line(MsgDone));
 
     const auto& calls = state.calls;
@@ -187,7 +242,7 @@ TEST(UpdateRun, TheStartErrorIsReadStraightAfterTheFailedStart) {
   // anything else would come out as that call's.
   Install({"no program", {"old", kNone, kNone}, false, false, false});
   std::ostringstream out;
-  RunUpdate(out);
+  RunUpdate(out, "");
   const auto& calls = fake::State().calls;
   const auto start = std::find(calls.begin(), calls.end(), "CreateProcessA " + kProgram);
   ASSERT_NE(start, calls.end());

@@ -16,6 +16,7 @@ import subprocess
 import sys
 import threading
 import time
+import urllib.parse
 from pathlib import Path
 
 WINE = os.environ.get("WINE") or shutil.which("wine") or "wine"
@@ -124,22 +125,31 @@ def free_port():
         return s.getsockname()[1]
 
 
+SIGN_IN_PAGE = b"<!DOCTYPE html><html><body><form>Sign in to use the Wi-Fi</form></body></html>\n"
+
+
 class UpdateServer:
     """A loopback HTTP update server.
 
-    `answer` says what it does with the next requests:
-      "package" - 200 with Content-Length and `body`
-      "chunked" - 200 with `body` in chunked encoding, no length
+    It serves `body` as the package (any path but a .sig one) and
+    `signature`, if given, as the package's signature (a path ending in
+    ".sig"; 404 when there is none). `answer` and `signature_answer` say how:
+      "package" - 200 with Content-Length and the bytes
+      "chunked" - 200 with the bytes in chunked encoding, no length
+      "empty"   - 200 with no bytes at all
+      "html"    - 200 with a sign-in page as text/html, as a captive portal
       "404", "500" - that status with a small HTML error page
-      "short"   - 200 announcing len(body) but sending half and closing
+      "short"   - 200 announcing the length but sending half and closing
       "stall"   - 200 headers, a few bytes, then nothing until stopped
     It accepts requests in origin form and, as a proxy sees them, in
     absolute form, and records every request line in `requests`.
     """
 
-    def __init__(self, body=b"", answer="package"):
+    def __init__(self, body=b"", answer="package", signature=None, signature_answer="package"):
         self.body = body
         self.answer = answer
+        self.signature = signature
+        self.signature_answer = signature_answer
         self.requests = []
         self._stop = threading.Event()
         server = self
@@ -171,6 +181,17 @@ class UpdateServer:
 
     def _answer(self, h):
         answer, body = self.answer, self.body
+        if urllib.parse.urlsplit(h.path).path.endswith(".sig"):
+            answer, body = ("404", b"") if self.signature is None else (self.signature_answer, self.signature)
+        if answer == "html":
+            h.send_response(200)
+            h.send_header("Content-Type", "text/html; charset=utf-8")
+            h.send_header("Content-Length", str(len(SIGN_IN_PAGE)))
+            h.end_headers()
+            h.wfile.write(SIGN_IN_PAGE)
+            return
+        if answer == "empty":
+            body = b""
         if answer in ("404", "500"):
             page = f"<html><body>{answer} error</body></html>".encode()
             h.send_response(int(answer))

@@ -13,6 +13,9 @@ HTTP_NOT_FOUND = -2145844844  # 0x80190194
 HTTP_SERVER_ERROR = -2145844748  # 0x801901F4
 DOWNLOAD_FAILURE = -2146697208  # 0x800C0008, INET_E_DOWNLOAD_FAILURE
 PATH_NOT_FOUND = -2147024893  # 0x80070003
+NO_DATA = -2146697209  # 0x800C0007, INET_E_DATA_NOT_AVAILABLE
+NOT_A_PACKAGE_TYPE = -2146697206  # 0x800C000A, INET_E_NO_VALID_MEDIA
+TOO_LARGE = -2147024673  # 0x800700DF, HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)
 
 
 class DownloadOperation(unittest.TestCase):
@@ -27,29 +30,35 @@ class DownloadOperation(unittest.TestCase):
         harness.stop_all()
         shutil.rmtree(self.folder, ignore_errors=True)
 
-    def download(self, url, target=None):
+    def download(self, url, target=None, max_bytes=None):
         """Runs the probe; returns the result code it printed."""
         out = self.folder / "probe.out"
         target = harness.windows_path(target or self.target)
-        status = harness.run_wine([os.environ["VELMORA_DOWNLOAD_PROBE"], url, target], stdout_path=out)
+        limit = [] if max_bytes is None else [str(max_bytes)]
+        status = harness.run_wine([os.environ["VELMORA_DOWNLOAD_PROBE"], url, target, *limit], stdout_path=out)
         self.assertEqual(status, 0)
         return int(out.read_text().strip())
 
     def test_the_answer_decides_the_result(self):
         cases = [
-            # answer, expected result, file afterwards (None: not looked at)
-            ("package", 0, self.package),
-            ("chunked", 0, self.package),
-            ("404", HTTP_NOT_FOUND, None),
-            ("500", HTTP_SERVER_ERROR, None),
-            ("short", DOWNLOAD_FAILURE, None),
+            # answer, size limit, expected result, file afterwards (None: not looked at)
+            ("package", None, 0, self.package),
+            ("chunked", None, 0, self.package),
+            ("package", len(self.package), 0, self.package),
+            ("404", None, HTTP_NOT_FOUND, None),
+            ("500", None, HTTP_SERVER_ERROR, None),
+            ("short", None, DOWNLOAD_FAILURE, None),
+            ("empty", None, NO_DATA, None),
+            ("html", None, NOT_A_PACKAGE_TYPE, None),
+            ("package", 512, TOO_LARGE, None),
+            ("chunked", 512, TOO_LARGE, None),
         ]
-        for answer, expected, stored in cases:
-            with self.subTest(answer=answer):
+        for answer, limit, expected, stored in cases:
+            with self.subTest(answer=answer, limit=limit):
                 # A longer file from an earlier run must not pass for the new one.
                 self.target.write_bytes(b"stale" * 100_000)
                 with harness.UpdateServer(self.package, answer) as server:
-                    result = self.download(server.url + "/update/app.asar")
+                    result = self.download(server.url + "/update/app.asar", max_bytes=limit)
                     self.assertEqual(server.requests, ["GET /update/app.asar HTTP/1.1"])
                 self.assertEqual(result, expected)
                 if stored is not None:
