@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The test command: installs what is missing, builds all three trees and runs
+# The test command: installs what is missing, builds every tree and runs
 # every test - unit tests natively, the release checks on the 32-bit exe, and
-# the wine tests on the x86_64 build. Ends with one summary line.
+# the wine tests on the x86_64 build, each with and without a signing key.
+# Ends with one summary line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 export HOME=${HOME:-/root}
@@ -11,10 +12,10 @@ bash scripts/build.sh || exit 1
 
 passed=0 failed=0
 run_tree() {
-  local tree=$1; shift
+  local tree=$1
   echo "=== tests: $tree"
   local log="build/$tree.ctest.log"
-  (cd "build/$tree" && ctest --output-on-failure "$@") 2>&1 | tee "$log"
+  ctest --preset "$tree" 2>&1 | tee "$log"
   local line
   line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
   if [[ $line =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
@@ -26,9 +27,9 @@ run_tree() {
   fi
 }
 
-run_tree native -j 2
-run_tree i686 --verbose
-run_tree x86_64
+for tree in native release wine release-testkey wine-testkey; do
+  run_tree "$tree"
+done
 
 echo "total: $passed passed, $failed failed"
 ((failed == 0))

@@ -1,12 +1,14 @@
 """Checks of the 32-bit release exe that need no Windows to run it.
 
-release_checks.py EXE --objdump OBJDUMP --windres WINDRES --host HOST
+release_checks.py EXE --objdump OBJDUMP --windres WINDRES --host HOST [--public-key PEM]
 
 Prints what it found (format, machine, subsystem, imported DLLs, manifest
-level, version resource, package URL) and exits 1 if any check fails.
+level, version resource, package URL, package-signing key) and exits 1 if
+any check fails.
 """
 
 import argparse
+import base64
 import re
 import subprocess
 import sys
@@ -15,7 +17,7 @@ import sys
 # else (libstdc++-6.dll, libgcc_s_dw2-1.dll, libwinpthread-1.dll ...) would
 # have to ship beside the exe.
 SYSTEM_DLLS = {
-    "advapi32.dll", "comctl32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll", "ntdll.dll",
+    "advapi32.dll", "bcrypt.dll", "comctl32.dll", "crypt32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll", "ntdll.dll",
     "ole32.dll", "oleaut32.dll", "shell32.dll", "shlwapi.dll", "urlmon.dll", "user32.dll",
     "wininet.dll", "ws2_32.dll",
 }
@@ -31,6 +33,7 @@ def main():
     parser.add_argument("--objdump", required=True)
     parser.add_argument("--windres", required=True)
     parser.add_argument("--host", required=True)
+    parser.add_argument("--public-key", default="", help="the PEM file the build was configured with, if any")
     args = parser.parse_args()
 
     headers = run(args.objdump, "-p", args.exe)
@@ -44,6 +47,14 @@ def main():
     pe_header = int.from_bytes(image[0x3C:0x40], "little")  # e_lfanew
     machine = int.from_bytes(image[pe_header + 4:pe_header + 6], "little") if image[pe_header:pe_header + 4] == b"PE\0\0" else 0
     url = f"http://{args.host}/update/app.asar".encode()
+    # Every P-256 SubjectPublicKeyInfo starts with these 27 bytes.
+    p256_prefix = bytes.fromhex("3059301306072a8648ce3d020106082a8648ce3d03010703420004")
+    if args.public_key:
+        pem = open(args.public_key).read()
+        key = base64.b64decode("".join(pem.split("-----")[2].split()))
+        key_check = ("carries the package-signing key", key in image, f"{len(key)} bytes from {args.public_key}")
+    else:
+        key_check = ("carries no package-signing key", p256_prefix not in image, "UPDATE_PUBLIC_KEY is empty")
 
     checks = [
         ("format PE32 (pei-i386)", "file format pei-i386" in headers and magic and magic.group(1) == "010b",
@@ -58,6 +69,7 @@ def main():
         ("VERSIONINFO present", re.search(r"^\d+ VERSIONINFO", resources, re.M) is not None,
          ", ".join(f"{k} {v}" for k, v in re.findall(r'VALUE "(FileDescription|FileVersion)", "([^"]*)"', resources))),
         ("package URL in the binary", url + b"\0" in image, url.decode()),
+        key_check,
     ]
     failed = 0
     for name, ok, detail in checks:

@@ -7,13 +7,20 @@ installed as %APPDATA%\\tavlmr\\Velmora.exe records each start and the package
 it found, so the tests see whether and with what the updater started it.
 Each case checks the exact output bytes, the exit status, the files left in
 the resources folder, the instances left running and whether the program was
-started again."""
+started again.
+
+A build with a package-signing key gets VELMORA_SIGNING_KEY, the private half
+of its throwaway key, and runs the table of signed packages instead: the
+server then also serves app.asar.sig, signed with openssl as a publisher
+would."""
 
 import dataclasses
 import os
+import random
 import re
 import shutil
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -23,6 +30,7 @@ UPDATER = os.environ.get("VELMORA_UPDATER", "")
 STANDIN = os.environ.get("VELMORA_STANDIN", "")
 HOLDER = os.environ.get("VELMORA_HOLDER", "")
 HOST = os.environ.get("VELMORA_UPDATE_HOST", "updates.velmora.invalid")
+SIGNING_KEY = os.environ.get("VELMORA_SIGNING_KEY", "")
 
 
 def line(text, code=""):
@@ -45,9 +53,30 @@ def start_failed(code):
     return line("启动程序失败，错误码：", code)
 
 
+def verify_failed(code):
+    return line("更新文件校验失败，错误码：", code)
+
+
 V0, V1, V2 = b"package v0\n", b"package v1\n", b"package v2\n" + bytes(range(256)) * 400
 ANY = object()  # a file whose content the case doesn't look at
 NOT_CHECKED = object()
+
+NO_DATA = -2146697209  # INET_E_DATA_NOT_AVAILABLE
+NOT_A_PACKAGE_TYPE = -2146697206  # INET_E_NO_VALID_MEDIA
+TOO_LARGE = -2147024673  # HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)
+INVALID_SIGNATURE = -805265408  # HRESULT_FROM_NT(STATUS_INVALID_SIGNATURE)
+BAD_DER = -2146881269  # CRYPT_E_ASN1_BADTAG
+
+
+def sign(content, key):
+    """The package's signature as a publisher makes it."""
+    return subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=content,
+                          capture_output=True, check=True).stdout
+
+
+def flip_one_bit(content):
+    middle = len(content) // 2
+    return content[:middle] + bytes([content[middle] ^ 0x10]) + content[middle + 1:]
 
 
 @dataclasses.dataclass
@@ -65,6 +94,11 @@ class Case:
     install_folder: bool = True
     args: tuple = ()
     stdout: str = "file"  # or "closed"
+    # Signed builds: what the server serves as app.asar.sig (see SIGNATURES)
+    # and how, and whether the updater asks for it.
+    signature: str = "good"
+    signature_answer: str = "package"
+    asks_for_signature: bool = True
 
 
 CASES = [
@@ -98,6 +132,12 @@ CASES = [
     Case("download file held open without delete sharing: the package is put back",
          {"app.asar": V1, "app.bak": V0, "app.tmp": b"stale"}, CLOSING + DOWNLOADING + REPLACE_FAILED, 1,
          {"app.asar": V1, "app.tmp": V2}, False, held="app.tmp"),
+    Case("an empty body is no package",
+         {"app.asar": V1, "app.bak": V0}, CLOSING + DOWNLOADING + download_failed(NO_DATA), 1,
+         {"app.asar": V1, "app.bak": V0, "app.tmp": ANY}, False, answer="empty"),
+    Case("a sign-in page served as text/html is no package",
+         {"app.asar": V1, "app.bak": V0}, CLOSING + DOWNLOADING + download_failed(NOT_A_PACKAGE_TYPE), 1,
+         {"app.asar": V1, "app.bak": V0, "app.tmp": ANY}, False, answer="html"),
     Case("target program missing",
          {"app.asar": V1, "app.bak": V0}, CLOSING + DOWNLOADING + STARTING + start_failed(2), 1,
          {"app.asar": V2, "app.bak": V1}, False, instances=False, program=False),
@@ -107,8 +147,54 @@ CASES = [
 ]
 
 
+FULL_RUN = CLOSING + DOWNLOADING + STARTING + DONE
+UNTOUCHED = {"app.asar": V1, "app.bak": V0}  # the install as it was, and nothing else
+
+SIGNED_CASES = [
+    Case("a good signature", dict(UNTOUCHED), FULL_RUN, 0, {"app.asar": V2, "app.bak": V1}, True),
+    Case("one bit of the package flipped", dict(UNTOUCHED), CLOSING + DOWNLOADING + verify_failed(INVALID_SIGNATURE),
+         1, UNTOUCHED, False, signature="flipped"),
+    Case("another key's signature", dict(UNTOUCHED), CLOSING + DOWNLOADING + verify_failed(INVALID_SIGNATURE),
+         1, UNTOUCHED, False, signature="other key"),
+    Case("an earlier package's signature", dict(UNTOUCHED), CLOSING + DOWNLOADING + verify_failed(INVALID_SIGNATURE),
+         1, UNTOUCHED, False, signature="earlier"),
+    Case("garbage as the signature", dict(UNTOUCHED), CLOSING + DOWNLOADING + verify_failed(BAD_DER),
+         1, UNTOUCHED, False, signature="garbage"),
+    Case("no signature on the server", dict(UNTOUCHED), CLOSING + DOWNLOADING + download_failed(-2145844844),
+         1, UNTOUCHED, False, signature="missing"),
+    Case("a sign-in page instead of the signature", dict(UNTOUCHED),
+         CLOSING + DOWNLOADING + download_failed(NOT_A_PACKAGE_TYPE), 1, UNTOUCHED, False, signature_answer="html"),
+    Case("a signature far larger than one", dict(UNTOUCHED), CLOSING + DOWNLOADING + download_failed(TOO_LARGE),
+         1, UNTOUCHED, False, signature="large"),
+    Case("a sign-in page instead of the package", dict(UNTOUCHED),
+         CLOSING + DOWNLOADING + download_failed(NOT_A_PACKAGE_TYPE), 1, {**UNTOUCHED, "app.tmp": ANY}, False,
+         answer="html", asks_for_signature=False),
+]
+
+
 class EndToEnd(unittest.TestCase):
     maxDiff = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.keys = tempfile.TemporaryDirectory()
+        other_key = os.path.join(cls.keys.name, "other.pem")
+        subprocess.run(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256",
+                        "-out", other_key], check=True, capture_output=True)
+        cls.signatures = {
+            # name: (the package served, its signature)
+            "good": lambda: (V2, sign(V2, SIGNING_KEY)),
+            "flipped": lambda: (flip_one_bit(V2), sign(V2, SIGNING_KEY)),
+            "other key": lambda: (V2, sign(V2, other_key)),
+            "earlier": lambda: (V2, sign(V1, SIGNING_KEY)),
+            "garbage": lambda: (V2, random.Random(7).randbytes(71)),
+            "large": lambda: (V2, random.Random(7).randbytes(4096)),
+            "missing": lambda: (V2, None),
+        }
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.keys.cleanup()
 
     def setUp(self):
         self.install_dir = harness.appdata() / "tavlmr"
@@ -179,7 +265,7 @@ class EndToEnd(unittest.TestCase):
     # --- the cases
 
     def test_cases(self):
-        for case in CASES:
+        for case in SIGNED_CASES if SIGNING_KEY else CASES:
             with self.subTest(case.name):
                 self.clean()
                 self.run_case(case)
@@ -191,11 +277,12 @@ class EndToEnd(unittest.TestCase):
             self.hold(case.held)
         starts_before = len(self.starts())
 
+        package, signature = self.signatures[case.signature]() if SIGNING_KEY else (V2, None)
         if case.answer is None:
             status = self.run_updater(case.args, case.stdout, proxy_port=harness.free_port())
             requests = None
         else:
-            with harness.UpdateServer(V2, case.answer) as server:
+            with harness.UpdateServer(package, case.answer, signature, case.signature_answer) as server:
                 status = self.run_updater(case.args, case.stdout, proxy_port=server.port)
                 requests = server.requests
 
@@ -203,8 +290,10 @@ class EndToEnd(unittest.TestCase):
         if case.expected_output is not NOT_CHECKED:
             self.assertEqual(self.output.read_bytes(), case.expected_output)
         if requests is not None:
-            self.assertEqual(len(requests), 1)
-            self.assertRegex(requests[0], rf"^GET http://{re.escape(HOST)}(:80)?/update/app\.asar HTTP/1\.1$")
+            paths = ["app.asar", "app.asar.sig"] if SIGNING_KEY and case.asks_for_signature else ["app.asar"]
+            self.assertEqual(len(requests), len(paths), requests)
+            for request, path in zip(requests, paths):
+                self.assertRegex(request, rf"^GET http://{re.escape(HOST)}(:80)?/update/{re.escape(path)} HTTP/1\.1$")
 
         after = self.resources_now()
         if case.after is None:
