@@ -24,6 +24,7 @@ constexpr Handle kInvalidHandleValue = ~Handle{0};  // INVALID_HANDLE_VALUE
 
 constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 constexpr std::uint32_t kFileAttributeReadonly = 0x1u;
+constexpr std::uint32_t kFileAttributeNormal = 0x80u;
 
 // SHGetFolderPathA(NULL, CSIDL_APPDATA, NULL, SHGFP_TYPE_CURRENT, buffer of
 // MAX_PATH bytes). Returns the HRESULT; `folder` receives the buffer's text up

@@ -1,6 +1,7 @@
 #include "update/update_run.h"
 
 #include "console/messages.h"
+#include "console/progress.h"
 #include "platform/platform.h"
 #include "update/close_instances.h"
 
@@ -9,6 +10,16 @@
 #endif
 
 namespace {
+
+// A package installed read-only (copied from read-only media, or from an
+// archive that keeps attributes) stays read-only as the backup, and then
+// refuses deletion on every later run - and with it every later update.
+void ClearReadOnly(const std::string& path) {
+  const std::uint32_t attributes = platform::GetFileAttributesA(path);
+  if (attributes == platform::kInvalidFileAttributes || (attributes & platform::kFileAttributeReadonly) == 0) return;
+  const std::uint32_t cleared = attributes & ~platform::kFileAttributeReadonly;
+  platform::SetFileAttributesA(path, cleared != 0 ? cleared : platform::kFileAttributeNormal);
+}
 
 constexpr char kPackageUrl[] = "http://" UPDATE_HOST "/update/app.asar";
 constexpr char kSignatureUrl[] = "http://" UPDATE_HOST "/update/app.asar.sig";
@@ -31,7 +42,7 @@ int RunUpdate(std::ostream& out, std::string_view publicKey) {
   CloseRunningInstances(out, kTargetProgramFileName);
 
   WriteMessage(out, MsgDownloading);
-  const std::int32_t downloadResult = platform::URLDownloadToFileA(kPackageUrl, layout.downloadFile, kAnySize, nullptr);
+  const std::int32_t downloadResult = DownloadPackage(out, layout.downloadFile);
   if (downloadResult < 0) {
     WriteMessageWithSignedCode(out, MsgDownloadFailed, downloadResult);
     return kExitFailed;
@@ -61,6 +72,19 @@ int RunUpdate(std::ostream& out, std::string_view publicKey) {
   return kExitDone;
 }
 
+std::int32_t DownloadPackage(std::ostream& out, const std::string& downloadFile) {
+  // Output that goes to a file or a pipe gets the message lines alone.
+  if (!platform::GetConsoleMode()) return platform::URLDownloadToFileA(kPackageUrl, downloadFile, kAnySize, nullptr);
+
+  ProgressLine progress(out);
+  const std::int32_t result = platform::URLDownloadToFileA(
+      kPackageUrl, downloadFile, kAnySize, [&progress](std::uint64_t received, std::uint64_t announced) {
+        progress.Update(received, announced, platform::GetTickCount64());
+      });
+  progress.Erase();
+  return result;
+}
+
 Verdict VerifyPackage(const InstallLayout& layout, std::string_view publicKey) {
   std::string signature;
   std::int32_t result = platform::URLDownloadToFileA(kSignatureUrl, layout.signatureFile, kMaxSignatureBytes, nullptr);
@@ -88,6 +112,7 @@ bool ReplacePackage(const InstallLayout& layout) {
   if (platform::GetFileAttributesA(layout.packageFile) != platform::kInvalidFileAttributes) {
     // Both steps are best effort: if the old package can't become the backup,
     // the final move below fails on the taken name and says so.
+    ClearReadOnly(layout.backupFile);
     platform::DeleteFileA(layout.backupFile);
     packageMovedToBackup = platform::MoveFileA(layout.packageFile, layout.backupFile);
   }

@@ -20,6 +20,12 @@ constexpr int kExitFailed = 1;  // the run ended early; the report says where
 // signature is fetched. Returns the exit status.
 int RunUpdate(std::ostream& out, std::string_view publicKey);
 
+// Downloads the package into `downloadFile`. When standard output is an
+// interactive console, a progress line under the downloading message shows
+// how far it has got, and is erased before the call returns. Returns the
+// download's result code.
+std::int32_t DownloadPackage(std::ostream& out, const std::string& downloadFile);
+
 // How a downloaded package fared against its signature.
 struct Verdict {
   const char* failureMessage = nullptr;  // null: verified
@@ -33,8 +39,9 @@ struct Verdict {
 // call.
 Verdict VerifyPackage(const InstallLayout& layout, std::string_view publicKey);
 
-// Keeps the installed package as the backup and moves the downloaded package
-// into its place. Returns false when the downloaded package could not be
+// Keeps the installed package as the backup (clearing a read-only backup's
+// attribute so it can be replaced) and moves the downloaded package into its
+// place. Returns false when the downloaded package could not be
 // moved; the install then still has its package wherever that can be arranged.
 bool ReplacePackage(const InstallLayout& layout);
 

@@ -159,15 +159,15 @@ std::int32_t URLDownloadToFileA(const char* url, const std::string& file, std::u
   Outcome(true, 0);
   const bool isSignature = address.size() > 4 && address.compare(address.size() - 4, 4, ".sig") == 0;
   const auto& served = isSignature ? state.signature : state.package;
-  if (served.result < 0) return served.result;
-  if (served.body.size() > maxBytes) return kFileTooLarge;
-  if (!fake::ParentIsFolder(file)) return fake::kHresultPathNotFound;
   if (!isSignature && progress) {
     for (const auto& step : state.progressSteps) {
       state.tick = step.tick;
       progress(step.received, step.announced);
     }
   }
+  if (served.result < 0) return served.result;
+  if (served.body.size() > maxBytes) return kFileTooLarge;
+  if (!fake::ParentIsFolder(file)) return fake::kHresultPathNotFound;
   // A file held open with write sharing is written through; it stays held.
   const bool held = state.Exists(file) && state.files[file].held;
   state.AddFile(file, served.body, held);

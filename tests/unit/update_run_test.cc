@@ -45,6 +45,7 @@ struct RunCase {
   int exitStatus;
   Files after;
   bool started;
+  bool readOnly = false;  // the package and the backup carry the read-only attribute
 };
 
 void Install(const RunCase& c) {
@@ -54,8 +55,8 @@ void Install(const RunCase& c) {
   state.AddFolder(kInstall);
   state.AddFolder(kResources);
   if (c.programInstalled) state.AddFile(kProgram, "program");
-  if (c.before.package != kNone) state.AddFile(kPackage, c.before.package, c.packageHeld);
-  if (c.before.backup != kNone) state.AddFile(kBackup, c.before.backup);
+  if (c.before.package != kNone) state.AddFile(kPackage, c.before.package, c.packageHeld, c.readOnly);
+  if (c.before.backup != kNone) state.AddFile(kBackup, c.before.backup, false, c.readOnly);
   if (c.before.download != kNone) state.AddFile(kDownload, c.before.download, c.downloadHeld);
   state.package.result = c.downloadResult;
   state.lookups = c.lookups;
@@ -93,6 +94,10 @@ TEST(UpdateRun, EachEndOfTheRunWithItsLinesExitStatusAndFiles) {
        {kNone, "older", "stale"}, false, true, true, 0, {},
        closing + downloading + Line(MsgReplaceFailed), kExitFailed,
        {kNone, "older", "new package"}, false},
+      {"done, over a read-only package and a read-only backup from an earlier update",
+       {"old", "older", kNone}, false, false, true, 0, {},
+       closing + downloading + starting + Line(MsgDone), kExitDone,
+       {"new package", "old", kNone}, true, true},
       {"start failed: the program is missing",
        {"old", kNone, kNone}, false, false, false, 0, {},
        closing + downloading + starting + MsgStartFailed + "2\n", kExitFailed,
@@ -135,6 +140,16 @@ TEST(UpdateRun, EachEndOfTheRunWithItsLinesExitStatusAndFiles) {
     }
     if (!c.lookups.empty()) {
       EXPECT_EQ(state.calls, std::vector<std::string>{"SHGetFolderPathA"});
+    }
+    // Only a read-only backup that is about to be deleted loses its attribute.
+    for (const auto& call : state.calls) {
+      if (call.rfind("SetFileAttributesA", 0) == 0) {
+        EXPECT_EQ(call, "SetFileAttributesA " + kBackup + " 128");
+      }
+    }
+    if (c.readOnly && c.started) {
+      EXPECT_TRUE(Called("SetFileAttributesA " + kBackup + " 128"));
+      EXPECT_TRUE(state.files[kBackup].readOnly) << "the previous package keeps its attribute";
     }
     // A build without a key asks for the package alone.
     for (const auto& call : state.calls) EXPECT_EQ(call.find(".sig"), std::string::npos) << call;
@@ -200,6 +215,35 @@ TEST(UpdateRun, ASignedBuildInstallsOnlyAPackageWhoseSignatureVerifies) {
     } else {
       EXPECT_EQ(firstMove, calls.end());
     }
+  }
+}
+
+TEST(UpdateRun, AConsoleShowsTheDownloadsProgressAndEndsWithTheMessageLinesAlone) {
+  const std::string closing = Line(MsgClosing), downloading = Line(MsgDownloading);
+  const std::string progress = "\r   0%  0.0 / 2.0 MB\r  50%  1.0 / 2.0 MB";
+  const std::string erase = "\r" + std::string(19, ' ') + "\r";
+  const struct {
+    const char* name;
+    bool console;
+    std::int32_t downloadResult;
+    std::string output;
+  } cases[] = {
+      {"console, done", true, 0, closing + downloading + progress + erase + Line(MsgStarting) + Line(MsgDone)},
+      {"console, download failed", true, -2146697208,
+       closing + downloading + progress + "\r 100%  2.0 / 2.0 MB" + erase + MsgDownloadFailed + "-2146697208\n"},
+      {"file or pipe: the lines alone", false, 0, closing + downloading + Line(MsgStarting) + Line(MsgDone)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Install({"progress", {"old", kNone, kNone}});
+    auto& state = fake::State();
+    state.console = c.console;
+    state.package.result = c.downloadResult;
+    state.progressSteps = {{0, 2 * 1024 * 1024, 10}, {1024 * 1024, 2 * 1024 * 1024, 400}};
+    if (c.downloadResult < 0) state.progressSteps.push_back({2 * 1024 * 1024, 2 * 1024 * 1024, 700});
+    std::ostringstream out;
+    RunUpdate(out, "");
+    EXPECT_EQ(out.str(), c.output);
   }
 }
 
