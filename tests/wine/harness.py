@@ -141,6 +141,7 @@ class UpdateServer:
       "404", "500" - that status with a small HTML error page
       "short"   - 200 announcing the length but sending half and closing
       "stall"   - 200 headers, a few bytes, then nothing until stopped
+      "slow", "slow-chunked" - as "package" and "chunked", 64 KB every 50 ms
     It accepts requests in origin form and, as a proxy sees them, in
     absolute form, and records every request line in `requests`.
     """
@@ -192,6 +193,16 @@ class UpdateServer:
             return
         if answer == "empty":
             body = b""
+        pace = answer.startswith("slow")
+        if pace:
+            answer = "chunked" if answer == "slow-chunked" else "package"
+
+        def send(piece):
+            h.wfile.write(piece)
+            if pace:
+                h.wfile.flush()
+                time.sleep(0.05)
+
         if answer in ("404", "500"):
             page = f"<html><body>{answer} error</body></html>".encode()
             h.send_response(int(answer))
@@ -205,9 +216,10 @@ class UpdateServer:
         if answer == "chunked":
             h.send_header("Transfer-Encoding", "chunked")
             h.end_headers()
-            for start in range(0, len(body), 4096):
-                piece = body[start:start + 4096]
-                h.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+            step = 65536 if pace else 4096
+            for start in range(0, len(body), step):
+                piece = body[start:start + step]
+                send(b"%x\r\n%s\r\n" % (len(piece), piece))
             h.wfile.write(b"0\r\n\r\n")
             return
         h.send_header("Content-Length", str(len(body)))
@@ -226,8 +238,9 @@ class UpdateServer:
             h.close_connection = True
             return
         view = memoryview(body)
-        for start in range(0, len(body), 1 << 20):
-            h.wfile.write(view[start:start + (1 << 20)])
+        step = 65536 if pace else 1 << 20
+        for start in range(0, len(body), step):
+            send(view[start:start + step])
 
 
 def main(argv):

@@ -94,6 +94,7 @@ class Case:
     install_folder: bool = True
     args: tuple = ()
     stdout: str = "file"  # or "closed"
+    read_only: bool = False  # the package and backup carry the read-only attribute (mode 0444)
     # Signed builds: what the server serves as app.asar.sig (see SIGNATURES)
     # and how, and whether the updater asks for it.
     signature: str = "good"
@@ -108,6 +109,9 @@ CASES = [
     Case("no package yet: the old backup stays",
          {"app.bak": V0}, CLOSING + DOWNLOADING + STARTING + DONE, 0,
          {"app.asar": V2, "app.bak": V0}, True, instances=False),
+    Case("a read-only package and backup, as copied from read-only media",
+         {"app.asar": V1, "app.bak": V0}, CLOSING + DOWNLOADING + STARTING + DONE, 0,
+         {"app.asar": V2, "app.bak": V1}, True, instances=False, read_only=True),
     Case("arguments make no difference",
          {"app.asar": V1, "app.bak": V0}, CLOSING + DOWNLOADING + STARTING + DONE, 0,
          {"app.asar": V2, "app.bak": V1}, True, args=("--help", "/S", "C:\\other")),
@@ -220,6 +224,8 @@ class EndToEnd(unittest.TestCase):
             self.resources.mkdir(parents=True)
             for name, content in case.before.items():
                 (self.resources / name).write_bytes(content)
+                if case.read_only:
+                    (self.resources / name).chmod(0o444)
         if case.program:
             shutil.copy(STANDIN, self.install_dir / "Velmora.exe")
 
