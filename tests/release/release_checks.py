@@ -1,6 +1,6 @@
 """Checks of the 32-bit release exe that need no Windows to run it.
 
-release_checks.py EXE --objdump OBJDUMP --windres WINDRES --host HOST [--public-key PEM]
+release_checks.py EXE --objdump OBJDUMP --windres WINDRES --host HOST --version X.Y.Z [--public-key PEM]
 
 Prints what it found (format, machine, subsystem, imported DLLs, manifest
 level, version resource, package URL, package-signing key) and exits 1 if
@@ -33,6 +33,7 @@ def main():
     parser.add_argument("--objdump", required=True)
     parser.add_argument("--windres", required=True)
     parser.add_argument("--host", required=True)
+    parser.add_argument("--version", required=True, help="the version the build was configured with")
     parser.add_argument("--public-key", default="", help="the PEM file the build was configured with, if any")
     args = parser.parse_args()
 
@@ -49,6 +50,13 @@ def main():
     url = f"http://{args.host}/update/app.asar".encode()
     # Every P-256 SubjectPublicKeyInfo starts with these 27 bytes.
     p256_prefix = bytes.fromhex("3059301306072a8648ce3d020106082a8648ce3d03010703420004")
+    # Every version field of VERSIONINFO says the configured version.
+    version = args.version + ".0" * (3 - args.version.count("."))
+    numbers = version.replace(".", ",")
+    found = [n.replace(" ", "") for n in re.findall(r"^\s*(?:FILEVERSION|PRODUCTVERSION)\s+([\d, ]+)$", resources, re.M)]
+    found += re.findall(r'VALUE "(?:FileVersion|ProductVersion)", "([^"]*)"', resources)
+    found += re.findall(r'assemblyIdentity type=""win32"" name=""[^"]*"" version=""([^"]*)""', resources)
+    version_ok = found == [numbers] * 2 + [version] * 3
     if args.public_key:
         pem = open(args.public_key).read()
         key = base64.b64decode("".join(pem.split("-----")[2].split()))
@@ -68,6 +76,7 @@ def main():
          level.group(1) if level else "no requestedExecutionLevel"),
         ("VERSIONINFO present", re.search(r"^\d+ VERSIONINFO", resources, re.M) is not None,
          ", ".join(f"{k} {v}" for k, v in re.findall(r'VALUE "(FileDescription|FileVersion)", "([^"]*)"', resources))),
+        ("version is the configured one", version_ok, f"configured {args.version}; found {', '.join(found)}"),
         ("package URL in the binary", url + b"\0" in image, url.decode()),
         key_check,
     ]

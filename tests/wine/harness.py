@@ -21,6 +21,9 @@ from pathlib import Path
 
 WINE = os.environ.get("WINE") or shutil.which("wine") or "wine"
 WINESERVER = os.environ.get("WINESERVER") or shutil.which("wineserver") or "wineserver"
+# For the emulated 32-bit loader: the 64-bit loader beside it, which makes a
+# prefix with both halves. Empty: WINE makes the prefix.
+WINE_BOOT = os.environ.get("WINE_BOOT") or ""
 
 
 def prefix_dir():
@@ -41,11 +44,15 @@ def create_prefix():
     stop_all()
     shutil.rmtree(path, ignore_errors=True)
     path.parent.mkdir(parents=True, exist_ok=True)
-    subprocess.run([WINE, "wineboot", "-i"], env=wine_env(), check=True,
+    if WINE_BOOT and not Path(WINE).exists():
+        raise RuntimeError(f"no emulated 32-bit wine at {WINE}: run scripts/setup.sh")
+    subprocess.run([WINE_BOOT or WINE, "wineboot", "-i"], env=wine_env(), check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
     subprocess.run([WINESERVER, "-w"], env=wine_env(), check=True, timeout=120)
     if not appdata().is_dir():
         raise RuntimeError(f"wine prefix {path} has no roaming AppData folder")
+    if WINE_BOOT and not (drive_c() / "windows" / "syswow64" / "kernel32.dll").exists():
+        raise RuntimeError(f"wine prefix {path} has no 32-bit half (syswow64)")
 
 
 def remove_prefix():
