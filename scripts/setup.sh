@@ -3,7 +3,7 @@
 # and nothing when it is all there already.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev file time openssl tmux
+packages=(cmake ninja-build g++ libgtest-dev file time openssl tmux osslsigncode
           g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
           wine wine64 qemu-user-static)
 missing=()
