@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing the updater needs on Debian (as root),
-# and nothing when it is all there already.
+# and nothing when it is all there already: the packages, and the private
+# root of the emulated 32-bit wine (scripts/i386-root.sh, in build/).
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev file time openssl tmux osslsigncode
