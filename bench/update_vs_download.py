@@ -30,7 +30,7 @@ os.environ["WINEPREFIX"] = str(ROOT / "build" / "bench" / "prefix")
 
 import harness  # noqa: E402
 
-BUILD = ROOT / "build" / "x86_64"
+BUILD = ROOT / "build" / "wine"
 UPDATER = BUILD / "VelmoraUpdate.exe"
 BARE = BUILD / "tests" / "wine" / "bare_download.exe"
 STANDIN = BUILD / "tests" / "wine" / "standin.exe"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds every tree and runs
-# every test - unit tests natively, the release checks on the 32-bit exe, and
-# the wine tests on the x86_64 build, each with and without a signing key.
-# Ends with one summary line.
+# every test - unit tests natively; the release checks on the 32-bit exe and
+# its runs under the emulated 32-bit wine; the wine tests on the x86_64
+# build - each with and without a package-signing key. Ends with one summary
+# line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 export HOME=${HOME:-/root}

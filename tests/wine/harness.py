@@ -150,10 +150,14 @@ class UpdateServer:
       "stall"   - 200 headers, a few bytes, then nothing until stopped
       "slow", "slow-chunked" - as "package" and "chunked", 64 KB every 50 ms
     It accepts requests in origin form and, as a proxy sees them, in
-    absolute form, and records every request line in `requests`.
+    absolute form, and records every request line in `requests`. With
+    `keep_alive` false it closes the connection after each answer, as many
+    servers do; the emulated 32-bit wine needs that for a second request
+    (see EMULATED in test_end_to_end.py).
     """
 
-    def __init__(self, body=b"", answer="package", signature=None, signature_answer="package"):
+    def __init__(self, body=b"", answer="package", signature=None, signature_answer="package", keep_alive=True):
+        self.keep_alive = keep_alive
         self.body = body
         self.answer = answer
         self.signature = signature
@@ -171,6 +175,11 @@ class UpdateServer:
             def do_GET(self):
                 server.requests.append(self.requestline)
                 server._answer(self)
+
+            def end_headers(self):
+                if not server.keep_alive and not self.close_connection:
+                    self.send_header("Connection", "close")
+                super().end_headers()
 
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
         self.httpd.daemon_threads = True
