@@ -19,7 +19,11 @@ import time
 import urllib.parse
 from pathlib import Path
 
-WINE = os.environ.get("WINE") or shutil.which("wine") or "wine"
+# The wine loader, and the launcher every Windows program starts through
+# (launch.sh: it starts a program again when wine's loader failed before the
+# program ran).
+WINE_LOADER = os.environ.get("WINE") or shutil.which("wine") or "wine"
+WINE = str(Path(__file__).resolve().with_name("launch.sh"))
 WINESERVER = os.environ.get("WINESERVER") or shutil.which("wineserver") or "wineserver"
 # For the emulated 32-bit loader: the 64-bit loader beside it, which makes a
 # prefix with both halves. Empty: WINE makes the prefix.
@@ -34,7 +38,7 @@ def wine_env(**extra):
     """The environment for a wine process: quiet, no Mono/Gecko prompts,
     and no proxy unless the caller sets one."""
     env = {k: v for k, v in os.environ.items() if k.lower() not in ("http_proxy", "https_proxy", "no_proxy")}
-    env.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", WINEPREFIX=str(prefix_dir()))
+    env.update(WINE=WINE_LOADER, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", WINEPREFIX=str(prefix_dir()))
     env.update(extra)
     return env
 
@@ -44,9 +48,9 @@ def create_prefix():
     stop_all()
     shutil.rmtree(path, ignore_errors=True)
     path.parent.mkdir(parents=True, exist_ok=True)
-    if WINE_BOOT and not Path(WINE).exists():
-        raise RuntimeError(f"no emulated 32-bit wine at {WINE}: run scripts/setup.sh")
-    subprocess.run([WINE_BOOT or WINE, "wineboot", "-i"], env=wine_env(), check=True,
+    if WINE_BOOT and not Path(WINE_LOADER).exists():
+        raise RuntimeError(f"no emulated 32-bit wine at {WINE_LOADER}: run scripts/setup.sh")
+    subprocess.run([WINE, "wineboot", "-i"], env=wine_env(WINE=WINE_BOOT or WINE_LOADER), check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
     subprocess.run([WINESERVER, "-w"], env=wine_env(), check=True, timeout=120)
     if not appdata().is_dir():
