@@ -1,5 +1,7 @@
 #include "fake_platform.h"
 
+#include <string_view>
+
 #include "platform/download_answer.h"
 
 namespace fake {
@@ -67,9 +69,15 @@ std::string Platform::Content(const std::string& path) const {
 
 std::string Digest(const std::string& content) { return "sha256(" + content + ")"; }
 
-std::string Sign(const std::string& key, const std::string& content) {
-  return "signature(" + key + ", " + Digest(content) + ")";
+namespace {
+
+std::string SignatureOver(std::string_view key, const std::string& digest) {
+  return "signature(" + std::string(key) + ", " + digest + ")";
 }
+
+}  // namespace
+
+std::string Sign(const std::string& key, const std::string& content) { return SignatureOver(key, Digest(content)); }
 
 Platform& State() { return *current; }
 
@@ -198,8 +206,7 @@ std::int32_t BCryptVerifySignature(std::string_view publicKey, const std::string
                                    const std::string& signature) {
   auto& state = fake::State();
   state.calls.push_back("BCryptVerifySignature");
-  const std::string expected = "signature(" + std::string(publicKey) + ", " + digest + ")";
-  return signature == expected ? 0 : fake::kInvalidSignature;
+  return signature == fake::SignatureOver(publicKey, digest) ? 0 : fake::kInvalidSignature;
 }
 
 bool GetConsoleMode() {

@@ -136,6 +136,11 @@ def free_port():
         return s.getsockname()[1]
 
 
+# The codes a download fails with when the answer is no package.
+NO_DATA = -2146697209  # 0x800C0007, INET_E_DATA_NOT_AVAILABLE: an empty body
+NOT_A_PACKAGE_TYPE = -2146697206  # 0x800C000A, INET_E_NO_VALID_MEDIA: text/html
+TOO_LARGE = -2147024673  # 0x800700DF, HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)
+
 SIGN_IN_PAGE = b"<!DOCTYPE html><html><body><form>Sign in to use the Wi-Fi</form></body></html>\n"
 
 

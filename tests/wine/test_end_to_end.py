@@ -25,6 +25,7 @@ import time
 import unittest
 
 import harness
+from harness import NO_DATA, NOT_A_PACKAGE_TYPE, TOO_LARGE
 
 UPDATER = os.environ.get("VELMORA_UPDATER", "")
 STANDIN = os.environ.get("VELMORA_STANDIN", "")
@@ -68,9 +69,6 @@ V0, V1, V2 = b"package v0\n", b"package v1\n", b"package v2\n" + bytes(range(256
 ANY = object()  # a file whose content the case doesn't look at
 NOT_CHECKED = object()
 
-NO_DATA = -2146697209  # INET_E_DATA_NOT_AVAILABLE
-NOT_A_PACKAGE_TYPE = -2146697206  # INET_E_NO_VALID_MEDIA
-TOO_LARGE = -2147024673  # HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)
 INVALID_SIGNATURE = -805265408  # HRESULT_FROM_NT(STATUS_INVALID_SIGNATURE)
 BAD_DER = -2146881269  # CRYPT_E_ASN1_BADTAG
 
